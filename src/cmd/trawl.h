@@ -1,0 +1,134 @@
+// The process-wide records of trawl and the functions its files share.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "win32.h"
+
+#define PROGRAM_NAME "trawl"
+
+// A date criterion: the option's text as given (its first character is the
+// comparison prefix) and the instant parsed from it.
+struct DateTest {
+    const char *text;  // null when the option was not given
+    FILETIME time;
+};
+
+// A size criterion: the option's text and the byte count parsed from it.
+struct SizeTest {
+    const char *text;  // null when the option was not given
+    uint64_t bytes;
+};
+
+// The options, filled once by parse_options and only read afterwards.
+// Texts point into the argument vector.
+struct Settings {
+    int verbose;
+    int long_listing;
+    int show_summary;
+    int show_all;
+    int show_all_but_dots;
+    int no_recursion;
+    int short_names;
+    int option_D;
+    DateTest date_test;
+    DateTest date_test_prev;
+    SizeTest size_test;
+    const char *type_test;
+    const char *option_g_value;
+    const char *option_u_value;
+};
+
+// Counters of one argument's search, filled by print_entry.
+struct RunTotals {
+    int32_t directories;
+    int32_t files;
+    int32_t hidden_system;
+    uint64_t bytes;
+    uint64_t blocks;
+};
+
+// Sums over all arguments of one run.
+struct GrandTotals {
+    int32_t entries;
+    int32_t directories;
+    int32_t files;
+    int32_t visible_entries;
+    uint64_t bytes;
+    uint64_t blocks;
+};
+
+// One open directory enumeration and its current entry.
+struct DirScan {
+    HANDLE find_handle;  // null when nothing is open
+    WIN32_FIND_DATAA find_data;
+};
+
+extern Settings settings;
+extern RunTotals run_totals;
+
+// Exit statuses.
+enum {
+    EXIT_LISTED = 0,
+    EXIT_NOTHING_LISTED = 1,
+    EXIT_OUTPUT_FAILED = 2,
+    EXIT_USAGE = 255,
+};
+
+// Counts never wrap: past the largest int32_t they stay there.
+int32_t saturating_add(int32_t a, int32_t b);
+
+// driver (trawl.cpp / driver.cpp)
+int run_trawl(int argc, char **argv);
+
+// process end (exit.cpp; tests link their own)
+[[noreturn]] void end_process(int status);
+
+// options and texts
+int parse_options(int argc, char **argv);
+[[noreturn]] void show_usage();
+[[noreturn]] void show_info();
+
+// date and size values
+int parse_date_spec(const char *text, FILETIME *out);
+int parse_size_spec(const char *text, uint64_t *out);
+
+// tree search
+int scan_first(const char *spec, DirScan *scan);
+int scan_next(DirScan *scan);
+int32_t search_tree(FILE *out, const char *argument);
+
+// How an argument splits; used by search_tree and its tests.
+enum { DIRECTORY_PART_MAX = 8192, SEARCH_SPEC_MAX = 12288 };
+struct SplitArgument {
+    char drive[3];
+    char directory[DIRECTORY_PART_MAX + 1];
+    const char *shown_directory;  // points into directory, or at ""
+    const char *pattern;          // points into the argument
+};
+// 0 when the directory part does not fit its buffer.
+int split_argument(const char *argument, SplitArgument *split);
+// The directory text of an entry line and the separator after it.
+void shown_path_prefix(const char *shown_directory, const char **directory,
+                       const char **separator);
+
+// entry selection
+int compare_filetimes(FILETIME a, FILETIME b);
+int entry_selected(const WIN32_FIND_DATAA *entry);
+// Whether entry_selected or print_entry read more of an entry than its
+// name and directory bit under the current settings.
+int entry_details_needed();
+
+// listing
+void format_grouped(uint64_t value, char *out);
+void format_attributes(DWORD attributes, char *out);
+void format_timestamp(FILETIME time, char *out);
+void print_entry(FILE *out, const char *drive, const char *directory,
+                 const WIN32_FIND_DATAA *entry);
+void print_argument_summary(int32_t count, const RunTotals *totals);
+void print_total_summary(const GrandTotals *totals);
+void add_to_grand_totals(GrandTotals *grand, int32_t count, const RunTotals *run);
+
+// Stops the run when standard output can no longer be written.
+void check_output(FILE *out);

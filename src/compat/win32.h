@@ -1,0 +1,92 @@
+// The one place that knows which platform trawl is built for.
+//
+// On Windows it includes <windows.h>.  Everywhere else it declares the small
+// part of the Win32 interface that trawl uses (directory enumeration, time
+// conversion, the attribute constants) and the POSIX layer implements it.
+// The rest of the program includes only this header and never tests the
+// platform itself.
+#pragma once
+
+#include <cstdio>
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#else  // POSIX
+
+#include <cstdint>
+
+typedef uint32_t DWORD;
+typedef uint16_t WORD;
+typedef int BOOL;
+typedef void *HANDLE;
+
+#ifndef TRUE
+#define TRUE 1
+#define FALSE 0
+#endif
+
+#define MAX_PATH 260
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_TEMPORARY 0x00000100
+#define FILE_ATTRIBUTE_COMPRESSED 0x00000800
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+
+struct WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    char cFileName[MAX_PATH];
+    char cAlternateFileName[14];
+};
+
+HANDLE FindFirstFileA(const char *spec, WIN32_FIND_DATAA *entry);
+BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA *entry);
+BOOL FindClose(HANDLE handle);
+BOOL SystemTimeToFileTime(const SYSTEMTIME *in, FILETIME *out);
+BOOL FileTimeToSystemTime(const FILETIME *in, SYSTEMTIME *out);
+
+#endif  // POSIX
+
+// Win32 has no name for the volume-label bit any more; both builds use ours.
+#define TRAWL_ATTRIBUTE_VOLUME_LABEL 0x00000008
+
+// The POSIX enumeration delivers names, the directory bit and the attributes
+// that follow from the name alone; size, last-write time and the attributes
+// that need the inode are filled in here, only for entries that need them.
+// Windows delivers the whole record at once, so there it does nothing.
+void complete_find_data(HANDLE handle, WIN32_FIND_DATAA *entry);
+
+// Block-buffers a stream that is not a terminal, line-buffers one that is.
+void set_output_buffering(FILE *stream);

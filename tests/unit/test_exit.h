@@ -1,0 +1,6 @@
+#pragma once
+
+// Thrown where trawl would end the process.
+struct ProcessEnded {
+    int status;
+};
