@@ -130,5 +130,7 @@ void print_argument_summary(int32_t count, const RunTotals *totals);
 void print_total_summary(const GrandTotals *totals);
 void add_to_grand_totals(GrandTotals *grand, int32_t count, const RunTotals *run);
 
-// Stops the run when standard output can no longer be written.
+// Stop the run when the output can no longer be written; finish_output
+// also pushes out what is still buffered.
 void check_output(FILE *out);
+void finish_output(FILE *out);

@@ -1,0 +1,35 @@
+// The driver: one search per argument, the summaries, the exit status.
+#include "trawl.h"
+
+Settings settings;
+RunTotals run_totals;
+
+int32_t saturating_add(int32_t a, int32_t b)
+{
+    int64_t sum = (int64_t)a + b;
+    if (sum > INT32_MAX) return INT32_MAX;
+    if (sum < INT32_MIN) return INT32_MIN;
+    return (int32_t)sum;
+}
+
+int run_trawl(int argc, char **argv)
+{
+    GrandTotals grand = {};
+    int first = parse_options(argc, argv);
+    int argument_count = argc - first;
+    if (argument_count < 1) show_usage();
+
+    int32_t count = 0;
+    for (int k = 0; k < argument_count; k++) {
+        run_totals = RunTotals{};
+        if (settings.long_listing && k > 0) fputs("\n", stdout);
+        count = search_tree(stdout, argv[first + k]);
+        if (settings.long_listing || settings.show_summary)
+            print_argument_summary(count, &run_totals);
+        add_to_grand_totals(&grand, count, &run_totals);
+    }
+    if ((settings.long_listing || settings.show_summary) && argument_count > 1)
+        print_total_summary(&grand);
+    finish_output(stdout);
+    return count > 0 ? EXIT_LISTED : EXIT_NOTHING_LISTED;
+}

@@ -1,0 +1,135 @@
+// Entry lines, the long listing's columns, counting and the summaries.
+#include <cerrno>
+#include <cstring>
+
+#include "trawl.h"
+
+void format_grouped(uint64_t value, char *out)
+{
+    char scratch[32];
+    char *digit = scratch + sizeof scratch - 1;
+    *digit = '\0';
+    for (int written = 1;; written++) {
+        *--digit = (char)('0' + value % 10);
+        value /= 10;
+        if (value == 0) break;
+        if (written % 3 == 0) *--digit = ',';
+    }
+    memcpy(out, digit, (size_t)(scratch + sizeof scratch - digit));
+}
+
+void format_attributes(DWORD attributes, char *out)
+{
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) *out++ = 'd';
+    else if (attributes & TRAWL_ATTRIBUTE_VOLUME_LABEL) *out++ = 'v';
+    else *out++ = '-';
+    if (attributes >= 0x10000) *out++ = '#';
+    *out++ = (attributes & FILE_ATTRIBUTE_COMPRESSED) ? 'c' : '-';
+    *out++ = (attributes & FILE_ATTRIBUTE_SYSTEM) ? 's' : '-';
+    *out++ = (attributes & FILE_ATTRIBUTE_HIDDEN) ? 'h' : '-';
+    *out++ = (attributes & FILE_ATTRIBUTE_ARCHIVE) ? 'a' : '-';
+    *out++ = (attributes & FILE_ATTRIBUTE_TEMPORARY) ? 't' : '-';
+    *out++ = (attributes & FILE_ATTRIBUTE_READONLY) ? 'r' : 'w';
+    *out = '\0';
+}
+
+// A time the calendar conversion rejects (the top bit set) keeps the
+// column's width but shows that there is no date to show.
+void format_timestamp(FILETIME time, char *out)
+{
+    SYSTEMTIME fields;
+    if (!FileTimeToSystemTime(&time, &fields)) {
+        strcpy(out, "\?\?\?\?-\?\?-\?\? \?\?:\?\?:\?\?");
+        return;
+    }
+    snprintf(out, 36, "%04u-%02u-%02u %02u:%02u:%02u", fields.wYear, fields.wMonth, fields.wDay,
+             fields.wHour, fields.wMinute, fields.wSecond);
+}
+
+static void count_entry(DWORD attributes, uint64_t size)
+{
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        run_totals.directories = saturating_add(run_totals.directories, 1);
+    else if (!(attributes & TRAWL_ATTRIBUTE_VOLUME_LABEL))
+        run_totals.files = saturating_add(run_totals.files, 1);
+    if (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+        run_totals.hidden_system = saturating_add(run_totals.hidden_system, 1);
+    run_totals.bytes += size;
+    run_totals.blocks += size / 512 + (size % 512 != 0);
+}
+
+void print_entry(FILE *out, const char *drive, const char *directory,
+                 const WIN32_FIND_DATAA *entry)
+{
+    const char *shown, *separator;
+    shown_path_prefix(directory, &shown, &separator);
+    uint64_t size = ((uint64_t)entry->nFileSizeHigh << 32) | entry->nFileSizeLow;
+    if (settings.long_listing) {
+        char letters[32], size_text[32], time_text[44];
+        format_attributes(entry->dwFileAttributes, letters);
+        format_grouped(size, size_text);
+        format_timestamp(entry->ftLastWriteTime, time_text);
+        fprintf(out, "%-9s %15s %s  ", letters, size_text, time_text);
+    }
+    fprintf(out, "%s%s%s%s\n", drive, shown, separator, entry->cFileName);
+    check_output(out);
+    count_entry(entry->dwFileAttributes, size);
+}
+
+void print_argument_summary(int32_t count, const RunTotals *totals)
+{
+    char entries[32], directories[32], files[32], visible[32], bytes[32], blocks[32];
+    format_grouped((uint64_t)(int64_t)count, entries);
+    format_grouped((uint64_t)(int64_t)totals->directories, directories);
+    format_grouped((uint64_t)(int64_t)totals->files, files);
+    format_grouped((uint64_t)((int64_t)count - totals->hidden_system), visible);
+    format_grouped(totals->bytes, bytes);
+    format_grouped(totals->blocks, blocks);
+    if (count > 0) fputs("\n", stdout);
+    printf(" Entries:     %12s  (%s)\n", entries, visible);
+    printf(" Directories: %12s  Files:  %12s\n", directories, files);
+    printf(" Bytes:       %12s  Blocks: %12s\n", bytes, blocks);
+    check_output(stdout);
+}
+
+void print_total_summary(const GrandTotals *totals)
+{
+    char entries[32], directories[32], files[32], bytes[32], blocks[32], visible[32];
+    format_grouped((uint64_t)(int64_t)totals->entries, entries);
+    format_grouped((uint64_t)(int64_t)totals->directories, directories);
+    format_grouped((uint64_t)(int64_t)totals->files, files);
+    format_grouped(totals->bytes, bytes);
+    format_grouped(totals->blocks, blocks);
+    format_grouped((uint64_t)(int64_t)totals->visible_entries, visible);
+    fputs("\n", stdout);
+    printf(" Total Entries:     %12s  (%s)\n", entries, visible);
+    printf(" Total Directories: %12s  Files:  %12s\n", directories, files);
+    printf(" Total Bytes:       %12s  Blocks: %12s\n", bytes, blocks);
+    check_output(stdout);
+}
+
+void add_to_grand_totals(GrandTotals *grand, int32_t count, const RunTotals *run)
+{
+    grand->entries = saturating_add(grand->entries, count);
+    grand->directories = saturating_add(grand->directories, run->directories);
+    grand->files = saturating_add(grand->files, run->files);
+    grand->visible_entries = saturating_add(grand->visible_entries, count - run->hidden_system);
+    grand->bytes += run->bytes;
+    grand->blocks += run->blocks;
+}
+
+// A closed pipe ends the run quietly, as console tools do; any other
+// failure to write is reported, and the status never says success.
+void check_output(FILE *out)
+{
+    if (!ferror(out)) return;
+    int error = errno;
+    if (error != EPIPE) fprintf(stderr, "%s: %s\n", PROGRAM_NAME, strerror(error));
+    end_process(EXIT_OUTPUT_FAILED);
+}
+
+void finish_output(FILE *out)
+{
+    fflush(out);
+    check_output(out);
+}

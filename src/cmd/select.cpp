@@ -1,0 +1,88 @@
+// The entry filter: dates, size, type letters and the dot entries.
+#include <cstring>
+
+#include "trawl.h"
+
+static uint64_t filetime_value(FILETIME time)
+{
+    return ((uint64_t)time.dwHighDateTime << 32) | time.dwLowDateTime;
+}
+
+int compare_filetimes(FILETIME a, FILETIME b)
+{
+    uint64_t x = filetime_value(a), y = filetime_value(b);
+    return x > y ? 1 : x < y ? -1 : 0;
+}
+
+// c is the entry compared with the criterion: negative, zero or positive.
+// Both bounds are inclusive.
+static int passes_prefix(char prefix, int c)
+{
+    switch (prefix) {
+    case '+': return c >= 0;
+    case '-': return c <= 0;
+    case '!': return c != 0;
+    default: return c == 0;
+    }
+}
+
+static int passes_date(const DateTest *test, const WIN32_FIND_DATAA *entry)
+{
+    return passes_prefix(test->text[0], compare_filetimes(entry->ftLastWriteTime, test->time));
+}
+
+static int passes_size(const SizeTest *test, const WIN32_FIND_DATAA *entry)
+{
+    uint64_t size = ((uint64_t)entry->nFileSizeHigh << 32) | entry->nFileSizeLow;
+    int c = size > test->bytes ? 1 : size < test->bytes ? -1 : 0;
+    return passes_prefix(test->text[0], c);
+}
+
+static int meets_type_letter(char letter, DWORD attributes)
+{
+    switch (letter) {
+    case 'a': return (attributes & FILE_ATTRIBUTE_ARCHIVE) != 0;
+    case 'c': return (attributes & FILE_ATTRIBUTE_COMPRESSED) != 0;
+    case 'd': return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    case 'f':
+        return (attributes & FILE_ATTRIBUTE_NORMAL) != 0 ||
+               !(attributes & (FILE_ATTRIBUTE_DIRECTORY | TRAWL_ATTRIBUTE_VOLUME_LABEL));
+    case 'h': return (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+    case 'r': return (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    case 's': return (attributes & FILE_ATTRIBUTE_SYSTEM) != 0;
+    case 't': return (attributes & FILE_ATTRIBUTE_TEMPORARY) != 0;
+    case 'v': return (attributes & TRAWL_ATTRIBUTE_VOLUME_LABEL) != 0;
+    case 'w': return (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+    default: return 0;
+    }
+}
+
+// The letters are or-ed; a '!' in first place turns the result round.
+static int passes_type(const char *text, DWORD attributes)
+{
+    int met = 0;
+    for (const char *letter = text; *letter && !met; letter++)
+        met = meets_type_letter(*letter, attributes);
+    return text[0] == '!' ? !met : met;
+}
+
+static int is_dot_name(const char *name)
+{
+    return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+}
+
+int entry_selected(const WIN32_FIND_DATAA *entry)
+{
+    if (settings.date_test.text && !passes_date(&settings.date_test, entry)) return 0;
+    if (settings.date_test_prev.text && !passes_date(&settings.date_test_prev, entry)) return 0;
+    if (settings.size_test.text && !passes_size(&settings.size_test, entry)) return 0;
+    if (settings.type_test && !passes_type(settings.type_test, entry->dwFileAttributes)) return 0;
+    if (settings.show_all || settings.show_all_but_dots) return 1;
+    return !is_dot_name(entry->cFileName);
+}
+
+int entry_details_needed()
+{
+    return settings.long_listing || settings.show_summary || settings.date_test.text ||
+           settings.size_test.text || settings.type_test;
+}
