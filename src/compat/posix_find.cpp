@@ -1,0 +1,227 @@
+// Directory enumeration with the Win32 calls' shape, over opendir/readdir.
+//
+// The search walks every entry of every directory, so the enumeration itself
+// costs one readdir per entry and, only for entries whose type readdir cannot
+// tell, one fstatat.  Everything that needs the inode (size, times,
+// read-only, the DOS attributes Wine and Samba keep in an extended attribute)
+// waits for complete_find_data, which the search calls only for entries it
+// looks at in detail.
+#include "win32.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+namespace {
+
+const uint64_t TICKS_PER_SECOND = 10000000;
+const int64_t SECONDS_1601_TO_1970 = 11644473600LL;
+
+// Wine and Samba keep the DOS attributes that have no POSIX counterpart in
+// this extended attribute, as text such as "0x22".
+const char DOS_ATTRIBUTE_XATTR[] = "user.DOSATTRIB";
+
+// Of the stored DOS attributes Wine honours only these two: the others follow
+// from the inode (directory, read-only) or are always set (archive).
+const DWORD STORED_ATTRIBUTE_MASK = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// Turns "dir\*" (with or without a drive prefix, with either separator) into
+// the POSIX directory path.  Returns 0 for anything but a directory's "*".
+int directory_of_spec(const char *spec, char *path)
+{
+    if (spec[0] != '\0' && spec[1] == ':')
+        spec += 2;
+    size_t length = strlen(spec);
+    if (length == 0 || spec[length - 1] != '*')
+        return 0;
+    length--;
+    if (length == 0) {  // "*" or "C:*": the current directory
+        strcpy(path, ".");
+        return 1;
+    }
+    if (spec[length - 1] != '\\' && spec[length - 1] != '/')
+        return 0;  // "name*" would be a pattern, which no caller passes
+    length--;
+    if (length == 0) {  // "\*": the root
+        strcpy(path, "/");
+        return 1;
+    }
+    for (size_t i = 0; i < length; i++)
+        path[i] = spec[i] == '\\' ? '/' : spec[i];
+    path[length] = '\0';
+    return 1;
+}
+
+int is_dot_or_dot_dot(const char *name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// A link counts as what it points to; a dangling link as the link itself,
+// which is not a directory.
+int is_directory(DIR *dir, const struct dirent *entry)
+{
+    if (entry->d_type == DT_DIR)
+        return 1;
+    if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK)
+        return 0;
+    struct stat st;
+    if (fstatat(dirfd(dir), entry->d_name, &st, 0) != 0)
+        return 0;
+    return S_ISDIR(st.st_mode);
+}
+
+void set_filetime(FILETIME *time, uint64_t ticks)
+{
+    time->dwLowDateTime = (DWORD)ticks;
+    time->dwHighDateTime = (DWORD)(ticks >> 32);
+}
+
+// Times before 1601 have no FILETIME; they become its origin.
+uint64_t ticks_of_timespec(const struct timespec &ts)
+{
+    int64_t seconds = (int64_t)ts.tv_sec + SECONDS_1601_TO_1970;
+    if (seconds < 0)
+        return 0;
+    return (uint64_t)seconds * TICKS_PER_SECOND + (uint64_t)ts.tv_nsec / 100;
+}
+
+void fill_from_entry(DIR *dir, const struct dirent *entry, WIN32_FIND_DATAA *data)
+{
+    const char *name = entry->d_name;
+    size_t length = strnlen(name, MAX_PATH - 1);
+    memcpy(data->cFileName, name, length);
+    data->cFileName[length] = '\0';
+    data->cAlternateFileName[0] = '\0';
+
+    DWORD attributes = is_directory(dir, entry) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (name[0] == '.' && !is_dot_or_dot_dot(name))
+        attributes |= FILE_ATTRIBUTE_HIDDEN;
+    data->dwFileAttributes = attributes;
+
+    set_filetime(&data->ftCreationTime, 0);
+    set_filetime(&data->ftLastAccessTime, 0);
+    set_filetime(&data->ftLastWriteTime, 0);
+    data->nFileSizeHigh = 0;
+    data->nFileSizeLow = 0;
+    data->dwReserved0 = 0;
+    data->dwReserved1 = 0;
+}
+
+// Reads the next entry into data.  At the clean end errno is ENOENT, after a
+// read error it is readdir's.
+int read_next(DIR *dir, WIN32_FIND_DATAA *data)
+{
+    errno = 0;
+    const struct dirent *entry = readdir(dir);
+    if (entry == nullptr) {
+        if (errno == 0)
+            errno = ENOENT;
+        return 0;
+    }
+    fill_from_entry(dir, entry, data);
+    return 1;
+}
+
+int is_open_handle(HANDLE handle)
+{
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+// Decodes the text Wine writes ("0x" and hex digits, possibly followed by
+// the NUL Samba stores) the way Wine reads it: anything else counts as no
+// stored attributes.
+DWORD parse_dos_attribute_text(char *text, ssize_t length)
+{
+    if (length <= 2 || text[0] != '0' || text[1] != 'x')
+        return 0;
+    text[length] = '\0';
+    char *end;
+    long value = strtol(text, &end, 16);
+    if (*end != '\0')
+        return 0;
+    return (DWORD)value & STORED_ATTRIBUTE_MASK;
+}
+
+// getxattr wants a path; the directory is known only by its descriptor, and
+// /proc names the entry through it without building the directory's path.
+DWORD stored_dos_attributes(int dir_fd, const char *name)
+{
+    char path[sizeof "/proc/self/fd/" + 12 + MAX_PATH];
+    snprintf(path, sizeof path, "/proc/self/fd/%d/%s", dir_fd, name);
+    char text[11];  // Wine's own limit: a longer value is ignored
+    ssize_t length = getxattr(path, DOS_ATTRIBUTE_XATTR, text, sizeof text - 1);
+    if (length < 0)
+        return 0;
+    return parse_dos_attribute_text(text, length);
+}
+
+}  // namespace
+
+HANDLE FindFirstFileA(const char *spec, WIN32_FIND_DATAA *data)
+{
+    if (strlen(spec) >= MAX_PATH) {
+        errno = ENAMETOOLONG;
+        return INVALID_HANDLE_VALUE;
+    }
+    char path[MAX_PATH];
+    if (!directory_of_spec(spec, path)) {
+        errno = EINVAL;
+        return INVALID_HANDLE_VALUE;
+    }
+    DIR *dir = opendir(path);
+    if (dir == nullptr)
+        return INVALID_HANDLE_VALUE;
+    if (!read_next(dir, data)) {  // not even "." or "..": nothing to deliver
+        int saved = errno;
+        closedir(dir);
+        errno = saved;
+        return INVALID_HANDLE_VALUE;
+    }
+    return (HANDLE)dir;
+}
+
+BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA *data)
+{
+    if (!is_open_handle(handle)) {
+        errno = EBADF;
+        return FALSE;
+    }
+    return read_next((DIR *)handle, data) ? TRUE : FALSE;
+}
+
+BOOL FindClose(HANDLE handle)
+{
+    if (!is_open_handle(handle)) {
+        errno = EBADF;
+        return FALSE;
+    }
+    return closedir((DIR *)handle) == 0 ? TRUE : FALSE;
+}
+
+void complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data)
+{
+    if (!is_open_handle(handle))
+        return;
+    int dir_fd = dirfd((DIR *)handle);
+    struct stat st;
+    if (fstatat(dir_fd, data->cFileName, &st, 0) != 0 &&
+        fstatat(dir_fd, data->cFileName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+
+    uint64_t size = S_ISDIR(st.st_mode) ? 0 : (uint64_t)st.st_size;
+    data->nFileSizeHigh = (DWORD)(size >> 32);
+    data->nFileSizeLow = (DWORD)size;
+    set_filetime(&data->ftLastWriteTime, ticks_of_timespec(st.st_mtim));
+    set_filetime(&data->ftLastAccessTime, ticks_of_timespec(st.st_atim));
+    set_filetime(&data->ftCreationTime, ticks_of_timespec(st.st_ctim));
+
+    if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
+        data->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+    data->dwFileAttributes |= stored_dos_attributes(dir_fd, data->cFileName);
+}

@@ -1,0 +1,20 @@
+// Output buffering of the native build.
+#include "win32.h"
+
+#include <unistd.h>
+
+namespace {
+
+// Only standard output is given a buffer, once, at start; a static one keeps
+// that free of allocation.
+char output_buffer[64 * 1024];
+
+}  // namespace
+
+void set_output_buffering(FILE *stream)
+{
+    if (isatty(fileno(stream)))
+        setvbuf(stream, output_buffer, _IOLBF, sizeof output_buffer);
+    else
+        setvbuf(stream, output_buffer, _IOFBF, sizeof output_buffer);
+}
