@@ -21,6 +21,8 @@ namespace {
 
 const uint64_t TICKS_PER_SECOND = 10000000;
 const int64_t SECONDS_1601_TO_1970 = 11644473600LL;
+const uint64_t LAST_FILETIME = 0x7FFFFFFFFFFFFFFFULL;
+const uint64_t LAST_FILETIME_SECOND = LAST_FILETIME / TICKS_PER_SECOND;
 
 // Wine and Samba keep the DOS attributes that have no POSIX counterpart in
 // this extended attribute, as text such as "0x22".
@@ -62,18 +64,32 @@ int is_dot_or_dot_dot(const char *name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// A link counts as what it points to; a dangling link as the link itself,
-// which is not a directory.
-int is_directory(DIR *dir, const struct dirent *entry)
+// A link counts as what it points to, and Wine marks a link to a directory
+// as a reparse point too (a link to a file it does not).  A dangling link is
+// the link itself, which is not a directory.
+DWORD attributes_of_link(int dir_fd, const char *name)
+{
+    struct stat st;
+    if (fstatat(dir_fd, name, &st, 0) == 0 && S_ISDIR(st.st_mode))
+        return FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    return FILE_ATTRIBUTE_ARCHIVE;
+}
+
+// The type bits, from d_type where the file system provides it.
+DWORD type_attributes(DIR *dir, const struct dirent *entry)
 {
     if (entry->d_type == DT_DIR)
-        return 1;
-    if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK)
-        return 0;
+        return FILE_ATTRIBUTE_DIRECTORY;
+    if (entry->d_type == DT_LNK)
+        return attributes_of_link(dirfd(dir), entry->d_name);
+    if (entry->d_type != DT_UNKNOWN)
+        return FILE_ATTRIBUTE_ARCHIVE;
     struct stat st;
-    if (fstatat(dirfd(dir), entry->d_name, &st, 0) != 0)
-        return 0;
-    return S_ISDIR(st.st_mode);
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return FILE_ATTRIBUTE_ARCHIVE;
+    if (S_ISLNK(st.st_mode))
+        return attributes_of_link(dirfd(dir), entry->d_name);
+    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
 }
 
 void set_filetime(FILETIME *time, uint64_t ticks)
@@ -82,13 +98,17 @@ void set_filetime(FILETIME *time, uint64_t ticks)
     time->dwHighDateTime = (DWORD)(ticks >> 32);
 }
 
-// Times before 1601 have no FILETIME; they become its origin.
+// Times outside the FILETIME range (before 1601, or after 30828-09-14 where
+// the tick count would reach the top bit) become its nearest end.
 uint64_t ticks_of_timespec(const struct timespec &ts)
 {
-    int64_t seconds = (int64_t)ts.tv_sec + SECONDS_1601_TO_1970;
-    if (seconds < 0)
+    if (ts.tv_sec < -SECONDS_1601_TO_1970)
         return 0;
-    return (uint64_t)seconds * TICKS_PER_SECOND + (uint64_t)ts.tv_nsec / 100;
+    uint64_t seconds = (uint64_t)((int64_t)ts.tv_sec + SECONDS_1601_TO_1970);
+    if (seconds > LAST_FILETIME_SECOND)
+        return LAST_FILETIME;
+    uint64_t ticks = seconds * TICKS_PER_SECOND + (uint64_t)ts.tv_nsec / 100;
+    return ticks > LAST_FILETIME ? LAST_FILETIME : ticks;
 }
 
 void fill_from_entry(DIR *dir, const struct dirent *entry, WIN32_FIND_DATAA *data)
@@ -99,7 +119,7 @@ void fill_from_entry(DIR *dir, const struct dirent *entry, WIN32_FIND_DATAA *dat
     data->cFileName[length] = '\0';
     data->cAlternateFileName[0] = '\0';
 
-    DWORD attributes = is_directory(dir, entry) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    DWORD attributes = type_attributes(dir, entry);
     if (name[0] == '.' && !is_dot_or_dot_dot(name))
         attributes |= FILE_ATTRIBUTE_HIDDEN;
     data->dwFileAttributes = attributes;
@@ -133,9 +153,9 @@ int is_open_handle(HANDLE handle)
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
-// Decodes the text Wine writes ("0x" and hex digits, possibly followed by
-// the NUL Samba stores) the way Wine reads it: anything else counts as no
-// stored attributes.
+// Decodes the text Wine writes ("0x" and hex digits; Samba adds a NUL) the
+// way Wine 8 reads it: strtol's reading of what follows, which must end at
+// the text's end or a NUL; anything else counts as no stored attributes.
 DWORD parse_dos_attribute_text(char *text, ssize_t length)
 {
     if (length <= 2 || text[0] != '0' || text[1] != 'x')
@@ -154,7 +174,7 @@ DWORD stored_dos_attributes(int dir_fd, const char *name)
 {
     char path[sizeof "/proc/self/fd/" + 12 + MAX_PATH];
     snprintf(path, sizeof path, "/proc/self/fd/%d/%s", dir_fd, name);
-    char text[11];  // Wine's own limit: a longer value is ignored
+    char text[65];  // Wine reads at most 64 bytes and ignores a longer value
     ssize_t length = getxattr(path, DOS_ATTRIBUTE_XATTR, text, sizeof text - 1);
     if (length < 0)
         return 0;

@@ -6,7 +6,9 @@
 
 // MinGW's start-up code expands wildcards in the command line unless this is
 // zero; trawl's arguments are patterns and must arrive as typed.
-extern "C" int _dowildcard = 0;
+extern "C" {
+int _dowildcard = 0;
+}
 
 namespace {
 
