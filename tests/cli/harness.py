@@ -1,0 +1,156 @@
+"""Shared pieces of the end-to-end tests.
+
+Every test builds its tree in a fresh temporary directory, runs the trawl
+executable named by TRAWL_EXE (through TRAWL_RUNNER, the Wine wrapper, for
+the Windows build) and compares standard output, standard error and the
+exit status exactly.
+
+The Windows executable writes text streams: every line must end in CR LF.
+run() checks that and hands back the text with plain LF line ends, so that
+one expected text serves both builds.
+"""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+TRAWL = os.environ.get("TRAWL_EXE", "")
+RUNNER = os.environ.get("TRAWL_RUNNER", "")
+WINDOWS = TRAWL.lower().endswith(".exe")
+
+
+def _scratch_root():
+    # tmpfs lists a directory in an order fixed by the order of creation,
+    # which lets a test predict the enumeration order.
+    for candidate in ("/dev/shm", None):
+        if candidate is None or (os.path.isdir(candidate) and os.access(candidate, os.W_OK)):
+            return candidate
+    return None
+
+
+def _probe_order(root):
+    """'created' or 'reversed' when the file system lists a directory in the
+    order its entries were made (or the reverse), else None."""
+    probe = tempfile.mkdtemp(prefix="trawl-order-", dir=root)
+    try:
+        names = ["m", "c", "x", "a", "q"]
+        for name in names:
+            open(os.path.join(probe, name), "w").close()
+        listed = [e.name for e in os.scandir(probe)]
+        if listed == names:
+            return "created"
+        if listed == names[::-1]:
+            return "reversed"
+        return None
+    finally:
+        shutil.rmtree(probe)
+
+
+SCRATCH = _scratch_root()
+ORDER = _probe_order(SCRATCH)
+
+
+def _decode(data, stream):
+    if WINDOWS:
+        text = data.decode("latin-1")
+        bare = text.replace("\r\n", "")
+        if "\n" in bare or "\r" in bare:
+            raise AssertionError("%s has a line end that is not CR LF: %r" % (stream, text))
+        return text.replace("\r\n", "\n")
+    return data.decode("latin-1")
+
+
+class Result:
+    def __init__(self, out, err, status):
+        self.out = out
+        self.err = err
+        self.status = status
+
+    def lines(self):
+        return self.out.splitlines()
+
+    def __repr__(self):
+        return "Result(status=%r, out=%r, err=%r)" % (self.status, self.out, self.err)
+
+
+def run(args, cwd, stdin=subprocess.DEVNULL, timeout=120):
+    """Runs trawl with the given arguments in cwd."""
+    command = ([RUNNER] if RUNNER else []) + [TRAWL] + list(args)
+    done = subprocess.run(command, cwd=cwd, stdin=stdin, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=timeout)
+    return Result(_decode(done.stdout, "stdout"), _decode(done.stderr, "stderr"),
+                  done.returncode)
+
+
+class TreeTest(unittest.TestCase):
+    """A test case with a fresh, empty directory in self.root."""
+
+    def setUp(self):
+        if not TRAWL:
+            self.skipTest("TRAWL_EXE is not set")
+        self.root = tempfile.mkdtemp(prefix="trawl-test-", dir=SCRATCH)
+
+    def tearDown(self):
+        for dirpath, dirnames, filenames in os.walk(self.root):
+            for name in dirnames:
+                os.chmod(os.path.join(dirpath, name), 0o755)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def path(self, relative):
+        return os.path.join(self.root, *relative.split("/"))
+
+    def make(self, *entries):
+        """Creates the entries in the order given, so that where the file
+        system allows it each directory lists them in that order.  An entry
+        ending in '/' is a directory; any other is a file, either a bare
+        name (empty file) or a (name, size) pair."""
+        made = []
+        for entry in entries:
+            name, size = (entry, 0) if isinstance(entry, str) else entry
+            made.append((name, size))
+        if ORDER == "reversed":
+            made = _reverse_siblings(made)
+        for name, size in made:
+            full = self.path(name.rstrip("/"))
+            if name.endswith("/"):
+                os.makedirs(full, exist_ok=True)
+            else:
+                os.makedirs(os.path.dirname(full), exist_ok=True)
+                with open(full, "wb") as f:
+                    if size:
+                        f.truncate(size)
+
+    def trawl(self, *args, cwd=None):
+        return run(args, cwd or self.root)
+
+    def assertRun(self, result, out="", err="", status=0, ordered=True):
+        """Compares the three outcomes.  With ordered=False, or when the file
+        system's order cannot be predicted, the output lines are compared as
+        sorted lists."""
+        if ordered and ORDER is not None:
+            self.assertEqual(result.out, out, result)
+        else:
+            self.assertEqual(sorted(result.out.splitlines()), sorted(out.splitlines()), result)
+        self.assertEqual(result.err, err, result)
+        self.assertEqual(result.status, status, result)
+
+
+def _reverse_siblings(entries):
+    """Reorders the creation so that a file system listing each directory in
+    reverse creation order shows the entries in the order given."""
+    result = []
+    by_parent = {}
+    order = []
+    for name, size in entries:
+        parent = os.path.dirname(name.rstrip("/"))
+        if parent not in by_parent:
+            by_parent[parent] = []
+            order.append(parent)
+        by_parent[parent].append((name, size))
+    # Creating parents before children is required; creating a directory's
+    # own entries in reverse keeps every directory's listing as given.
+    for parent in order:
+        result.extend(reversed(by_parent[parent]))
+    return result
