@@ -78,10 +78,15 @@ class Result:
 def run(args, cwd, stdin=subprocess.DEVNULL, timeout=120):
     """Runs trawl with the given arguments in cwd."""
     command = ([RUNNER] if RUNNER else []) + [TRAWL] + list(args)
-    done = subprocess.run(command, cwd=cwd, stdin=stdin, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, timeout=timeout)
-    return Result(_decode(done.stdout, "stdout"), _decode(done.stderr, "stderr"),
-                  done.returncode)
+    # Files, not pipes: the Wine server keeps a copy of a program's standard
+    # handles for a while after the program ends, so a pipe would not close.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        done = subprocess.run(command, cwd=cwd, stdin=stdin, stdout=out, stderr=err,
+                              timeout=timeout)
+        out.seek(0)
+        err.seek(0)
+        return Result(_decode(out.read(), "stdout"), _decode(err.read(), "stderr"),
+                      done.returncode)
 
 
 class TreeTest(unittest.TestCase):
