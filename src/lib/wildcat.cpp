@@ -1,6 +1,6 @@
-// wildcat: wildcard patterns for single file names (spec Part 2.1).
+// wildcat: wildcard patterns for single file names.
 //
-// One recursive core, pattern_match_rest, follows the Part's algorithm.  The
+// One recursive core, pattern_match_rest, is the plain matching algorithm.  The
 // refinements below keep it cheap and change no result:
 //
 // - '!' is a tail call with a negation, so the core loops on with a flag
@@ -66,8 +66,8 @@ inline int fold(char ch)
 
 inline bool is_star(char ch) { return ch == '*' || ch == DOTSTAR; }
 
-// Scans the set that starts at p (just behind the '[') as the Part's step
-// '[' does, for the name character c.  Returns the position behind the
+// Scans the set that starts at p (just behind the '[') as the matching
+// algorithm does at a '[', for the name character c.  Returns the position behind the
 // closing ']', or null when the set is not closed; *admitted tells whether
 // an item admits c (the NUL included: the caller rejects it).
 const char *scan_set(const char *p, char c, int *admitted)

@@ -1,6 +1,6 @@
-// Unit tests of the wildcard library (spec Part 2.1): the Part's examples and
+// Unit tests of the wildcard library: the documented examples and
 // edge cases as tables, and a randomised comparison of the library with the
-// Part's plain recursion, written out here as the oracle.
+// plain matching algorithm, written out here as the oracle.
 #include "wildcat.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 namespace {
 
 // ---------------------------------------------------------------------------
-// The oracle: the Part's algorithms, step by step, without any shortcut.
+// The oracle: the plain algorithms, step by step, without any shortcut.
 
 int oracle_fold(char ch)
 {
@@ -154,7 +154,7 @@ void check_rows(const MatchRow *rows, std::size_t count)
                                           << "\" name \"" << (r.name ? r.name : "(null)") << "\"");
         EXPECT_EQ(pattern_match(r.pattern, r.name), r.checked);
         EXPECT_EQ(pattern_match_unchecked(r.pattern, r.name), r.unchecked);
-        // The table itself agrees with the Part's plain algorithm.
+        // The table itself agrees with the plain algorithm.
         EXPECT_EQ(oracle_match(r.pattern, r.name), r.checked);
         EXPECT_EQ(oracle_unchecked(r.pattern, r.name), r.unchecked);
     }
@@ -182,8 +182,8 @@ void check(const ValidRow (&rows)[N])
     check_valid_rows(rows, N);
 }
 
-// The Part's table of examples.
-TEST(Wildcat, PartExamples)
+// The documented examples.
+TEST(Wildcat, DocumentedExamples)
 {
     const MatchRow rows[] = {
         {"*.c", "a.c", 1, 1},
@@ -225,7 +225,7 @@ TEST(Wildcat, PartExamples)
     check(rows);
 }
 
-// The Part's quoting examples.
+// The quoting examples.
 TEST(Wildcat, Quoting)
 {
     const MatchRow rows[] = {
@@ -334,7 +334,7 @@ TEST(Wildcat, Ranges)
     check(rows);
 }
 
-// The Part's edge cases.
+// Edge cases.
 TEST(Wildcat, EdgeCases)
 {
     const MatchRow rows[] = {
