@@ -19,6 +19,23 @@ static WORD read_field(const char **cursor, int max_digits)
     return value;
 }
 
+static int is_leap_year(unsigned year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// The conversion is what rejects an impossible date, but not every
+// implementation of it knows that February 29 needs a leap year (Wine's
+// does not), so the day is held against its month here as well.
+static int day_fits_month(const SYSTEMTIME *time)
+{
+    static const unsigned char month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (time->wMonth < 1 || time->wMonth > 12) return 1;  // the conversion rejects it
+    unsigned days = month_days[time->wMonth - 1];
+    if (time->wMonth == 2 && is_leap_year(time->wYear)) days++;
+    return time->wDay <= days;
+}
+
 // Fields are year, month, day, hour, minute, second, in that order, each
 // taken from the next digit group; the calendar check is the conversion's.
 int parse_date_spec(const char *text, FILETIME *out)
@@ -37,6 +54,7 @@ int parse_date_spec(const char *text, FILETIME *out)
         cursor = skip_to_digit(cursor);
         if (*cursor) *field = read_field(&cursor, 2);
     }
+    if (!day_fits_month(&time)) return 0;
     return SystemTimeToFileTime(&time, out) ? 1 : 0;
 }
 
