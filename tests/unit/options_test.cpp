@@ -241,7 +241,7 @@ TEST(Options, BadCommandLinesGiveDiagnosticThenUsage)
         {{"trawl", "-L"}, "trawl: bad option '-L'\n\n"},
         {{"trawl", "-d"}, "trawl: improper date specification ''\n\n"},
         {{"trawl", "-d", "today", "x"}, "trawl: improper date specification 'today'\n\n"},
-        {{"trawl", "-d+2011-02-29", "x"}, "trawl: improper date specification '+2011-02-29'\n\n"},
+        {{"trawl", "-d+2011-04-31", "x"}, "trawl: improper date specification '+2011-04-31'\n\n"},
         {{"trawl", "-d2000", "-d1600", "x"}, "trawl: improper date specification '1600'\n\n"},
         {{"trawl", "-s!18446744073709551616", "x"},
          "trawl: improper size specification '!18446744073709551616'\n\n"},
