@@ -1,0 +1,557 @@
+"""trawl against hostile trees and hostile input: chains deeper than the
+enumeration can reach, link cycles, directories that cannot be read or that
+vanish during the walk, names with any bytes, arguments longer than the
+buffers, output that cannot be written, and proof that nothing on disk
+changes."""
+
+import errno
+import os
+import select
+import signal
+import subprocess
+import tempfile
+import time
+
+import harness
+from harness import TreeTest, Result
+
+# The enumeration takes specifications of at most this many characters, the
+# terminating NUL not counted (MAX_PATH less one).
+LONGEST_SPEC = 259
+
+
+def command(args):
+    return ([harness.RUNNER] if harness.RUNNER else []) + [harness.TRAWL] + list(args)
+
+
+def run_to(stdout, args, cwd, prefix=()):
+    """Runs trawl with standard output on the given file descriptor or file;
+    standard error is captured.  Returns (status, error text)."""
+    with tempfile.TemporaryFile() as err:
+        done = subprocess.run(list(prefix) + command(args), cwd=cwd, stdin=subprocess.DEVNULL,
+                              stdout=stdout, stderr=err, timeout=120)
+        err.seek(0)
+        return done.returncode, harness._decode(err.read(), "stderr")
+
+
+def run_with_prefix(prefix, args, cwd):
+    """Like harness.run, with a command (such as setpriv) in front."""
+    with tempfile.TemporaryFile() as out:
+        status, err = run_to(out, args, cwd, prefix)
+        out.seek(0)
+        return Result(harness._decode(out.read(), "stdout"), err, status)
+
+
+class PipeReader:
+    """trawl with standard output on a pipe that the test reads at its own
+    pace.  The Wine server may hold the pipe's write end for a while after
+    the program has ended, so the end of the output is the end of the
+    process, not the end of the pipe."""
+
+    def __init__(self, args, cwd):
+        self.err = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(command(args), cwd=cwd, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=self.err)
+        self.fd = self.process.stdout.fileno()
+        self.data = b""
+
+    def read_at_least(self, size, deadline=60):
+        end = time.monotonic() + deadline
+        while len(self.data) < size and time.monotonic() < end:
+            ready, _, _ = select.select([self.fd], [], [], 0.5)
+            if ready:
+                chunk = os.read(self.fd, 65536)
+                if not chunk:
+                    break
+                self.data += chunk
+
+    def read_to_exit(self, deadline=60):
+        end = time.monotonic() + deadline
+        while time.monotonic() < end:
+            ready, _, _ = select.select([self.fd], [], [], 0.2)
+            if ready:
+                chunk = os.read(self.fd, 65536)
+                if chunk:
+                    self.data += chunk
+                    continue
+                break
+            if self.process.poll() is not None:
+                break
+        status = self.process.wait(timeout=max(1, end - time.monotonic()))
+        self.process.stdout.close()
+        return status
+
+    def close_early(self):
+        self.process.stdout.close()
+        return self.process.wait(timeout=60)
+
+    def result(self, status):
+        self.err.seek(0)
+        err = harness._decode(self.err.read(), "stderr")
+        self.err.close()
+        return Result(harness._decode(self.data, "stdout"), err, status)
+
+
+def spec_length(names):
+    """Length of the specification that enumerates the directory reached by
+    the names from the current directory: .\\a\\b\\*"""
+    return len("\\".join(["."] + list(names) + ["*"]))
+
+
+def walk_model(root, limit=LONGEST_SPEC):
+    """The lines of 'trawl *' run in root: every entry of every directory
+    whose specification fits, links to directories descended."""
+    lines = []
+
+    def visit(names):
+        if spec_length(names) > limit:
+            return
+        directory = os.path.join(root, *names)
+        for entry in os.scandir(directory):
+            lines.append("\\".join(names + [entry.name]))
+            if entry.is_dir(follow_symlinks=True):
+                visit(names + [entry.name])
+
+    visit([])
+    return lines
+
+
+class DeepChains(TreeTest):
+    """A chain of directories deeper than the enumeration reaches: every
+    directory whose "dir\\*" fits is listed with its entries, and the walk
+    ends there without a crash."""
+
+    def test_chain_up_to_and_beyond_the_limit(self):
+        cases = [
+            # first directory's name, the name repeated below it
+            # one-letter names: the deepest walk there is (128 levels)
+            ("d", "d"),
+            # the last specification that fits is exactly 259 characters
+            ("d" * 11, "d"),
+            # the next one would be exactly 260 characters
+            ("d" * 10, "d"),
+            # a long name: the limit falls in the middle of it
+            ("d", "d" * 40),
+        ]
+        for first, name in cases:
+            with self.subTest(first=len(first), name=len(name)):
+                self.tearDown()
+                self.setUp()
+                names = [first]
+                while spec_length(names) <= LONGEST_SPEC + 2 * (len(name) + 1):
+                    names.append(name)
+                # Each directory holds its subdirectory, then a file "f".
+                ordered = []
+                for depth in range(len(names) + 1):
+                    prefix = "/".join(names[:depth])
+                    if depth < len(names):
+                        ordered.append((prefix + "/" if prefix else "") + names[depth] + "/")
+                    ordered.append((prefix + "/" if prefix else "") + "f")
+                self.make(*ordered)
+
+                expected = []
+                for depth in range(len(names) + 1):
+                    if spec_length(names[:depth]) > LONGEST_SPEC:
+                        break
+                    shown = "".join(n + "\\" for n in names[:depth])
+                    if depth < len(names):
+                        expected.append(shown + names[depth])
+                    expected.append(shown + "f")
+                # The chain goes on below the last directory enumerated.
+                self.assertLess(depth, len(names))
+                self.assertRun(self.trawl("*"), out="".join(line + "\n" for line in expected))
+                # Only the entries that fit are found when the name is asked for.
+                deepest = self.trawl("f")
+                self.assertEqual(deepest.lines(), [e for e in expected if e.endswith("f")])
+                self.assertEqual(deepest.status, 0)
+
+
+class LinkCycles(TreeTest):
+    """Links to directories are descended; a cycle ends where the path no
+    longer fits the enumeration."""
+
+    def test_cycles_end_at_the_path_limit(self):
+        cases = [
+            # the name is long enough for the path limit to come before the
+            # system's own limit of 40 links in one path
+            ("link to its own directory", [("loop-back-link", ".")]),
+            ("link to the parent", [("down/", None), ("down/up-to-the-top", "..")]),
+            ("two directories pointing at each other",
+             [("a/", None), ("b/", None), ("a/to-b-directory", "../b"),
+              ("b/to-a-directory", "../a"), ("dangling", "nowhere")]),
+        ]
+        for title, entries in cases:
+            with self.subTest(title):
+                self.tearDown()
+                self.setUp()
+                for name, target in entries:
+                    if target is None:
+                        self.make(name)
+                    else:
+                        os.symlink(target, self.path(name))
+                expected = walk_model(self.root)
+                deepest = max(expected, key=len)
+                # The walk did go round the cycle many times.
+                self.assertGreater(len(deepest), LONGEST_SPEC - 20)
+                result = self.trawl("*")
+                self.assertRun(result, out="".join(line + "\n" for line in expected),
+                               ordered=False)
+
+
+def drop_read_rights():
+    """A command to put in front of trawl so that permission bits hold for
+    it, or None.  As root they hold only without the capabilities that
+    override them."""
+    if os.geteuid() != 0:
+        return []
+    prefix = ["setpriv", "--bounding-set=-dac_override,-dac_read_search", "--"]
+    with tempfile.TemporaryDirectory(dir=harness.SCRATCH) as probe:
+        os.chmod(probe, 0)
+        try:
+            done = subprocess.run(prefix + ["ls", probe], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        except OSError:
+            return None
+        finally:
+            os.chmod(probe, 0o700)
+        return prefix if done.returncode != 0 else None
+
+
+class UnreadableDirectories(TreeTest):
+    """A directory that cannot be enumerated is passed over without a word;
+    its siblings and everything else are still listed."""
+
+    def test_unreadable_directory_is_silent(self):
+        if harness.WINDOWS:
+            self.skipTest("Wine opens directories in its server, which keeps the rights it "
+                          "started with; a private server without them needs a new prefix")
+        prefix = drop_read_rights()
+        if prefix is None:
+            self.skipTest("cannot run trawl without the rights that override permissions")
+        self.make("a/", "a/f", "b/", "b/f", "b/inner/", "b/inner/f", "c/", "c/f", "c/g/",
+                  "c/g/f", "f")
+        everything = ["a", "b", "c", "f", "a\\f", "b\\f", "b\\inner", "c\\f", "c\\g",
+                      "c\\g\\f", "b\\inner\\f"]
+        cases = [
+            # mode of b, lines that are not listed
+            # nothing can be read: b itself is listed, nothing in it
+            (0o000, ["b\\f", "b\\inner", "b\\inner\\f"]),
+            # can be passed through but not read: the same
+            (0o111, ["b\\f", "b\\inner", "b\\inner\\f"]),
+            # can be read but not entered: names only, no descent
+            (0o444, ["b\\inner\\f"]),
+        ]
+        for mode, hidden in cases:
+            with self.subTest(mode=oct(mode)):
+                os.chmod(self.path("b"), mode)
+                try:
+                    result = run_with_prefix(prefix, ["*"], self.root)
+                    verbose = run_with_prefix(prefix, ["-v", "*"], self.root)
+                finally:
+                    os.chmod(self.path("b"), 0o755)
+                shown = [line for line in everything if line not in hidden]
+                self.assertRun(result, out="".join(line + "\n" for line in shown),
+                               ordered=False)
+                # The progress line of the directory is there all the same.
+                self.assertIn("Searching .\\b", verbose.lines())
+                self.assertEqual(verbose.err, "")
+
+    def test_unreadable_directory_as_the_argument(self):
+        if harness.WINDOWS:
+            self.skipTest("Wine opens directories in its server, which keeps the rights it "
+                          "started with; a private server without them needs a new prefix")
+        prefix = drop_read_rights()
+        if prefix is None:
+            self.skipTest("cannot run trawl without the rights that override permissions")
+        self.make("locked/", "locked/f", "open/", "open/f")
+        os.chmod(self.path("locked"), 0)
+        result = run_with_prefix(prefix, ["open\\f", "locked\\*"], self.root)
+        self.assertRun(result, out="open\\f\n", status=1)
+
+
+class HostileNames(TreeTest):
+    """Names are printed as they are, byte for byte, and never taken as a
+    format."""
+
+    # name on disk, and the line the Windows build prints for it
+    NAMES = [
+        (b"%s%n%x", None),
+        (b"100%", None),
+        (b"%", None),
+        (b"new\nline", None),  # a text stream turns it into CR LF, read back as LF
+        (b" leading blank", None),
+        (b"trailing blank ", None),
+        (b"two  blanks", None),
+        (b"tab\there", None),
+        (b"caf\xc3\xa9.txt", None),  # UTF-8
+        (b"\xe2\x82\xac", None),
+        # Not UTF-8: the Windows build runs with UTF-8 as its code page, and
+        # Wine hands such a name over as U+FFFD for each stray byte.
+        (b"lat\xe9", b"lat\xef\xbf\xbd"),
+        (b"\x80\xff", b"\xef\xbf\xbd\xef\xbf\xbd"),
+    ]
+
+    def setUp(self):
+        super().setUp()
+        for name, _ in self.NAMES:
+            open(os.path.join(self.root.encode(), name), "wb").close()
+        os.mkdir(os.path.join(self.root.encode(), b"%s dir%n"))
+        open(os.path.join(self.root.encode(), b"%s dir%n", b"%d"), "wb").close()
+
+    def shown(self, name, windows_name):
+        if harness.WINDOWS and windows_name is not None:
+            name = windows_name
+        return name.decode("latin-1")
+
+    def test_every_name_listed_as_it_is(self):
+        lines = [self.shown(name, windows) for name, windows in self.NAMES]
+        lines += ["%s dir%n", "%s dir%n\\%d"]
+        self.assertRun(self.trawl("*"), out="".join(line + "\n" for line in lines),
+                       ordered=False)
+
+    def test_names_with_percent_as_patterns(self):
+        cases = [
+            # argument, lines
+            ("%s%n%x", "%s%n%x\n"),
+            ("100%", "100%\n"),
+            ("%", "%\n"),
+            ("*%", "100%\n%\n"),
+            ("%d", "%s dir%n\\%d\n"),
+            ("%s dir%n\\*", "%s dir%n\\%d\n"),
+            ("*blank*", " leading blank\ntrailing blank \ntwo  blanks\n"),
+            ("new?line", "new\nline\n"),
+        ]
+        for argument, out in cases:
+            with self.subTest(argument=argument):
+                self.assertRun(self.trawl(argument), out=out, ordered=False)
+
+    def test_long_listing_and_progress_of_hostile_names(self):
+        result = self.trawl("-l", "-v", "%s%n%x")
+        lines = result.lines()
+        self.assertEqual(lines[0], "Searching .")
+        self.assertTrue(lines[1].endswith("  %s%n%x"), result)
+        self.assertIn("Searching .\\%s dir%n", lines)
+        self.assertEqual(result.err, "")
+        self.assertEqual(result.status, 0)
+
+    def test_ill_formed_pattern_with_percent_in_the_diagnostic(self):
+        self.assertRun(self.trawl("%s%n[%x"), status=1,
+                       err="trawl: ill-formed filename pattern '%s%n[%x'\n")
+
+
+class VanishingDirectories(TreeTest):
+    """Directories deleted while the walk runs.  The first directory gives
+    far more output than a pipe and the output buffer hold, so while the
+    test does not read, trawl is held inside that directory's listing; the
+    deletions then happen at a known point of the walk."""
+
+    def test_deleted_subtrees_are_passed_over(self):
+        # 'a' holds enough names to fill the pipe several times over, and
+        # a subdirectory 'sub' that is deleted before the walk reaches it;
+        # 'm' is a sibling deleted after the top directory was read.
+        long_name = "f%04d-" + "x" * 120
+        files = ["a/" + long_name % i for i in range(3000)]
+        dirs = []
+        for top in ("a/sub", "b", "m", "z"):
+            for i in range(5):
+                dirs += ["%s/d%d/" % (top, i), "%s/d%d/f" % (top, i)]
+        self.make("a/", *files, "a/sub/", "b/", "m/", "z/", *dirs)
+        everything = set(walk_model(self.root))
+        gone = ("a\\sub\\", "m\\")
+        # 'a\sub' itself may or may not be listed: it is deleted while the
+        # listing of 'a' is open.
+        kept = {line for line in everything if not line.startswith(gone)} - {"a\\sub"}
+
+        reader = PipeReader(["*"], self.root)
+        try:
+            # Some output has come: the walk has begun, and it cannot have
+            # got past 'a' with so little read.
+            reader.read_at_least(1)
+            self.assertTrue(reader.data, "no output from trawl")
+            self.assertIsNone(reader.process.poll())
+            for top in ("a/sub", "m"):
+                for dirpath, _, filenames in os.walk(self.path(top), topdown=False):
+                    for name in filenames:
+                        os.unlink(os.path.join(dirpath, name))
+                    os.rmdir(dirpath)
+            status = reader.read_to_exit()
+        finally:
+            if reader.process.poll() is None:
+                reader.process.kill()
+                reader.process.wait()
+        result = reader.result(status)
+        lines = result.lines()
+        self.assertEqual(result.err, "")
+        self.assertEqual(status, 0)
+        self.assertEqual(len(lines), len(set(lines)), "a line listed twice")
+        self.assertEqual(kept - set(lines), set(), "entries outside the deleted parts missing")
+        self.assertEqual(set(lines) - everything, set(), "lines for entries never made")
+        self.assertEqual([line for line in lines if line.startswith(gone)], [],
+                         "entries under a directory deleted before its turn")
+
+
+class LongArguments(TreeTest):
+    """Arguments longer than the buffers: a diagnostic, or nothing found;
+    never a write beyond a buffer (run these under the sanitizers too)."""
+
+    def setUp(self):
+        super().setUp()
+        self.make("f", "sub/", "sub/g")
+
+    def test_directory_part_at_and_over_its_limit(self):
+        cases = [
+            # length of the directory part, diagnostic expected
+            (8192, False),
+            (8193, True),
+            (9000, True),
+        ]
+        for length, too_long in cases:
+            with self.subTest(length=length):
+                argument = "x" * length + "\\*"
+                err = "trawl: path too long '%s'\n" % argument if too_long else ""
+                # The run goes on with the next argument.
+                self.assertRun(self.trawl(argument, "f"), out="f\n", err=err)
+                self.assertRun(self.trawl("f", argument), out="f\n", err=err, status=1)
+                summary = self.trawl("-n", argument)
+                self.assertEqual(summary.err, err)
+                self.assertIn(" Entries:                0  (0)", summary.lines())
+                self.assertEqual(summary.status, 1)
+
+    def test_long_patterns_and_composed_paths(self):
+        cases = [
+            # argument, what it lists
+            ("a" * 12500, ""),
+            ("sub\\" + "g" * 12500, ""),
+            ("." + "\\." * 4000 + "\\" + "b" * 12000, ""),
+            ("y" * 8000 + "\\" + "c" * 12000, ""),
+            ("*" * 9000, "f\nsub\nsub\\g\n"),
+            ("*" * 9000 + "g", "sub\\g\n"),
+            ("*" * 9000 + "z", ""),
+            ("*" * 8999 + "?", "f\nsub\nsub\\g\n"),
+            ("*" * 4000 + "!" + "*" * 4000 + "g", "f\nsub\nsub\\g\n"),
+        ]
+        for argument, out in cases:
+            with self.subTest(argument=argument[:20], length=len(argument)):
+                started = time.monotonic()
+                result = self.trawl(argument)
+                elapsed = time.monotonic() - started
+                self.assertRun(result, out=out, status=0 if out else 1, ordered=False)
+                self.assertLess(elapsed, 15, "a long pattern took %.1f s" % elapsed)
+
+
+class OutputFailures(TreeTest):
+    """Output that cannot be written: a closed pipe ends the run quietly,
+    any other failure is reported and the status says so."""
+
+    def setUp(self):
+        super().setUp()
+        # Far more than the output buffer and a pipe hold together.
+        self.make("small", *["many/" + ("m%04d-" % i) + "y" * 100 for i in range(2500)])
+
+    def assertQuietBrokenPipe(self, status, err):
+        self.assertEqual(err, "")
+        # Ended by the signal, or ended by itself with the failure status.
+        self.assertIn(status, (-signal.SIGPIPE, 2))
+
+    def test_reader_goes_away(self):
+        cases = [
+            # argument, whether the reader reads a little first
+            ("*", True),
+            ("*", False),
+            ("small", False),
+        ]
+        for argument, reads in cases:
+            with self.subTest(argument=argument, reads=reads):
+                if reads:
+                    # trawl * | head -1
+                    reader = PipeReader([argument], self.root)
+                    reader.read_at_least(1)
+                    self.assertTrue(reader.data)
+                    status = reader.close_early()
+                    err = reader.result(status).err
+                else:
+                    # The reader is gone before anything is written.
+                    read_end, write_end = os.pipe()
+                    os.close(read_end)
+                    try:
+                        status, err = run_to(write_end, [argument], self.root)
+                    finally:
+                        os.close(write_end)
+                self.assertQuietBrokenPipe(status, err)
+
+    def test_full_device(self):
+        if not os.path.exists("/dev/full"):
+            self.skipTest("no /dev/full")
+        cases = [
+            # arguments: the first fill the buffer, the last write only at the end
+            ["*"],
+            ["-l", "*"],
+            ["small"],
+            ["-n", "nothing-matches-this"],
+        ]
+        for args in cases:
+            with self.subTest(args=args):
+                with open("/dev/full", "wb") as full:
+                    status, err = run_to(full, args, self.root)
+                self.assertEqual(err, "trawl: %s\n" % os.strerror(errno.ENOSPC))
+                self.assertEqual(status, 2)
+
+    def test_nothing_to_write_on_a_full_device(self):
+        # No output at all: nothing fails, the status is that of the search.
+        with open("/dev/full", "wb") as full:
+            status, err = run_to(full, ["nothing-matches-this"], self.root)
+        self.assertEqual((status, err), (1, ""))
+
+
+def snapshot(root):
+    """Everything about a tree that reading it must leave alone: names, types,
+    modes, sizes, contents' change times, link targets, extended attributes.
+    Access times may change by reading and are left out."""
+    state = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        for name in [""] + dirnames + filenames:
+            path = os.path.join(dirpath, name) if name else dirpath
+            st = os.lstat(path)
+            attributes = {}
+            try:
+                for key in os.listxattr(path, follow_symlinks=False):
+                    attributes[key] = os.getxattr(path, key, follow_symlinks=False)
+            except OSError:
+                pass
+            target = os.readlink(path) if os.path.islink(path) else None
+            state[os.path.relpath(path, root)] = (
+                st.st_mode, st.st_size, st.st_mtime_ns, st.st_ctime_ns, st.st_nlink,
+                st.st_ino, st.st_uid, st.st_gid, target, attributes)
+    return state
+
+
+class ReadOnly(TreeTest):
+    """No option changes anything on disk."""
+
+    def test_tree_unchanged_under_every_option(self):
+        self.make("a.txt", ("big.bin", 5 * 2 ** 30), ".hidden", "ro.txt", "sub/", "sub/b.txt",
+                  "sub/deep/", "sub/deep/c.txt", "sub/.hdir/", "sub/.hdir/d.txt")
+        os.chmod(self.path("ro.txt"), 0o444)
+        os.symlink("sub", self.path("link"))
+        os.symlink("nowhere", self.path("dangling"))
+        try:
+            os.setxattr(self.path("a.txt"), "user.DOSATTRIB", b"0x22")
+        except OSError:
+            pass
+        os.utime(self.path("sub/b.txt"), ns=(0, 1_000_000_000_123_456_700))
+        before = snapshot(self.root)
+        runs = [
+            ["-a", "-l", "-n", "-v", "*"],
+            ["-A", "-m", "-D", "-g", "x", "-u", "y", "*"],
+            ["-r", "-l", "*"],
+            ["-d", "+2000", "-d", "-2100", "-s", "+0", "-t", "!d", "-l", "*.txt"],
+            ["-t", "dh", "-n", "-v", "sub\\*", "*.bin", "nothing"],
+            ["-aADlmnrv", "-s", "-1K", "-t", "r", "-g", "g", "-u", "u", "-d", "!2020", "*"],
+            ["-l", "-A", "*", "link\\*", "dangling"],
+        ]
+        for args in runs:
+            with self.subTest(args=args):
+                result = self.trawl(*args)
+                self.assertIn(result.status, (0, 1), result)
+                self.assertEqual(result.err, "")
+                self.assertEqual(snapshot(self.root), before)
