@@ -1,8 +1,8 @@
 // Directory enumeration with the Win32 calls' shape, over opendir/readdir.
 //
 // The search walks every entry of every directory, so the enumeration itself
-// costs one readdir per entry and, only for entries whose type readdir cannot
-// tell, one fstatat.  Everything that needs the inode (size, times,
+// costs one readdir per entry, plus an fstatat only for symbolic links and for
+// entries whose type readdir cannot tell.  Everything that needs the inode (size, times,
 // read-only, the DOS attributes Wine and Samba keep in an extended attribute)
 // waits for complete_find_data, which the search calls only for entries it
 // looks at in detail.
