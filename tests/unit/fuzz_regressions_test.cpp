@@ -1,0 +1,69 @@
+// Inputs that fuzzing and the work around it found troublesome, kept so
+// they stay fixed.  Each case states the result and a time bound: the
+// matcher promises about (pattern length) x (name length) steps for names
+// of up to 259 characters, whatever the length of the pattern.
+#include "wildcat.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace {
+
+// Generous enough for a debug build under the sanitizers or Wine; a match
+// that keeps to its bound takes milliseconds.
+const auto MATCH_TIME_LIMIT = std::chrono::seconds(10);
+
+std::string repeated(const std::string &piece, int times)
+{
+    std::string text;
+    for (int k = 0; k < times; ++k) text += piece;
+    return text;
+}
+
+// Runs the match on its own thread so that a runaway match fails the test
+// instead of hanging the run; such a thread is left behind, detached.
+bool match_within_limit(const std::string &pattern, const std::string &name, int *result)
+{
+    auto done = std::make_shared<std::promise<int>>();
+    std::future<int> outcome = done->get_future();
+    std::thread([pattern, name, done] { done->set_value(pattern_match_unchecked(pattern.c_str(), name.c_str())); })
+        .detach();
+    if (outcome.wait_for(MATCH_TIME_LIMIT) != std::future_status::ready) return false;
+    *result = outcome.get();
+    return true;
+}
+
+struct TimedCase {
+    const char *what;
+    std::string pattern;
+    std::string name;
+    int expected;
+};
+
+// More star runs than the memo holds, joined by "!!" (which consumes no
+// character, so every run can be reached at every name position): the runs
+// beyond the memo fell to the plain recursion, which took 11 s for 506
+// runs and a 259-character name and grows about 36 times with each run
+// more.  "*!!" is the same as "*", so the pattern means *a*b.
+TEST(FuzzRegressions, StarRunsBeyondTheMemoStayCheap)
+{
+    const std::string runs = repeated("*!!", 520) + "*a*b";
+    const TimedCase cases[] = {
+        {"longest name, no b", runs, std::string(259, 'a'), 0},
+        {"short name, no b", runs, std::string(100, 'a'), 0},
+        {"ends in b", runs, std::string(258, 'a') + "b", 1},
+    };
+    for (const TimedCase &c : cases) {
+        int result = -1;
+        ASSERT_TRUE(match_within_limit(c.pattern, c.name, &result))
+            << c.what << ": no result within the time limit";
+        EXPECT_EQ(result, c.expected) << c.what;
+    }
+}
+
+}  // namespace
