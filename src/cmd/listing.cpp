@@ -124,7 +124,7 @@ void check_output(FILE *out)
 {
     if (!ferror(out)) return;
     int error = errno;
-    if (error != EPIPE) fprintf(stderr, "%s: %s\n", PROGRAM_NAME, strerror(error));
+    if (!write_error_is_closed_pipe(error)) fprintf(stderr, "%s: %s\n", PROGRAM_NAME, strerror(error));
     end_process(EXIT_OUTPUT_FAILED);
 }
 

@@ -1,6 +1,7 @@
 // Output buffering of the native build.
 #include "win32.h"
 
+#include <cerrno>
 #include <unistd.h>
 
 namespace {
@@ -18,3 +19,5 @@ void set_output_buffering(FILE *stream)
     else
         setvbuf(stream, output_buffer, _IOFBF, sizeof output_buffer);
 }
+
+int write_error_is_closed_pipe(int error) { return error == EPIPE; }

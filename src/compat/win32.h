@@ -90,4 +90,10 @@ BOOL FileTimeToSystemTime(const FILETIME *in, SYSTEMTIME *out);
 void complete_find_data(HANDLE handle, WIN32_FIND_DATAA *entry);
 
 // Block-buffers a stream that is not a terminal, line-buffers one that is.
+// On Windows a console is also switched to UTF-8 for the run, since the
+// program's ANSI code page is UTF-8 (see trawl.manifest).
 void set_output_buffering(FILE *stream);
+
+// Whether a failed write (errno as the C library left it) went to a pipe
+// whose reader has gone.
+int write_error_is_closed_pipe(int error);
