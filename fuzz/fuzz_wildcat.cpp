@@ -17,7 +17,7 @@
 namespace {
 
 const std::size_t NAME_MAX_LENGTH = 259;
-const double ORACLE_BUDGET = 2e6;  // calls of oracle_rest, roughly
+const double ORACLE_BUDGET = 2e7;  // pattern characters the oracle reads, roughly
 
 int oracle_fold(char ch)
 {
@@ -118,11 +118,12 @@ int oracle_match(const char *pattern, const char *name)
     return oracle_rest(pattern, name);
 }
 
-// About the number of oracle calls: the positions a chain of `stars` stars
-// can pick in a name of `length`, i.e. (length + stars) choose stars.
+// About the work of the oracle: the positions a chain of `stars` stars can
+// pick in a name of `length`, (length + stars) choose stars, times the
+// pattern characters that each of those calls may read.
 double oracle_cost(const std::string &pattern, std::size_t length)
 {
-    double cost = 1;
+    double cost = static_cast<double>(pattern.size() + 1);
     std::size_t stars = 0;
     for (char ch : pattern) {
         if (ch != '*' && ch != '\x1A') continue;
