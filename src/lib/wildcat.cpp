@@ -18,6 +18,10 @@
 //   so filling one only looks up later ones and the recursion stays two
 //   levels deep.  A pattern with fewer runs never sees the table, and no
 //   pattern is scanned ahead before its first star run.
+// - A pattern with more star runs than the memo holds for the name is
+//   matched by a table of one bit per (pattern position, name position),
+//   filled one name position at a time, so matching never grows faster
+//   than the product of the two lengths.
 #include "wildcat.h"
 
 #include <cstddef>
@@ -31,10 +35,16 @@ const char DOTSTAR = '\x1A';
 
 // The memo: MEMO_WORDS * 64 bits (16 KiB) for at most MEMO_RUNS star runs.
 // A 1,000-character pattern has at most 500 separate star runs, and 500 runs
-// over a 259-character name need 500 * 260 bits, which fits.  Runs beyond
-// what fits are matched by the plain recursion.
+// over a 259-character name need 500 * 260 bits, which fits.  A pattern
+// with more runs than fit goes to the column table of match_by_columns.
 const std::size_t MEMO_WORDS = 2048;
+// A test build sets a smaller limit to send every many-star match to the
+// columns of match_by_columns.
+#ifdef WILDCAT_MEMO_RUNS
+const std::size_t MEMO_RUNS = WILDCAT_MEMO_RUNS;
+#else
 const std::size_t MEMO_RUNS = 512;
+#endif
 
 // One star run of the pattern, as the memo needs it.
 struct Run {
@@ -203,7 +213,7 @@ inline void put_bit(std::uint64_t *bits, std::size_t i, bool v)
 }
 
 int pattern_match_rest(const Context &cx, const char *p, std::size_t n, std::size_t run);
-int match_memoised(const char *pattern, const char *name);
+int match_many_stars(const char *pattern, const char *name);
 
 // The plain recursion for the star run at `start`, followed by the pattern
 // at q, at name position n: the run takes all it can, then one character
@@ -229,7 +239,7 @@ int plain_star_run(const Context &cx, const char *start, const char *q, std::siz
     // The first star run of a match without a memo, and another follows:
     // the rest of this match goes to the memo.  (With a memo, this is a run
     // beyond its table, and the plain recursion goes on.)
-    if (cx.memo == nullptr && needs_memo(q)) return match_memoised(start, rest) ^ neg;
+    if (cx.memo == nullptr && needs_memo(q)) return match_many_stars(start, rest) ^ neg;
     for (std::size_t k = limit + 1; k-- > 0;) {
         if (pattern_match_rest(cx, q, n + k, run + 1)) return 1 ^ neg;
     }
@@ -360,6 +370,101 @@ int match_memoised(const char *pattern, const char *name)
     Memo memo{bits, run, runs, runs};
     cx.memo = &memo;
     return pattern_match_rest(cx, pattern, 0, 0);
+}
+
+// The longest pattern the table of match_by_columns takes: more than any
+// single command-line argument can hold on either platform.
+const std::size_t COLUMN_MAX = 131072;
+const std::size_t COLUMN_WORDS = (COLUMN_MAX + 1) / 64 + 1;
+
+// The token that starts at p: the position behind it, or null when it is
+// cut off by the end of the pattern (a quote or a set), where the core fails.
+const char *token_end(const char *p)
+{
+    if (*p == '?' || *p == '!' || is_star(*p)) return p + 1;
+    return skip_item(p);
+}
+
+// For a pattern with more star runs than the memo holds: the core's value
+// for every (pattern token, name position), computed a name position at a
+// time from the end, so two columns of one bit per pattern position do.
+// cur holds the column at n, next the one at n + 1.  Time grows with the
+// product of the two lengths, memory with the pattern's alone.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+int match_by_columns(const char *pattern, std::size_t pattern_len, const char *name)
+{
+    std::uint64_t starts[COLUMN_WORDS] = {};
+    std::uint64_t column_a[COLUMN_WORDS];
+    std::uint64_t column_b[COLUMN_WORDS];
+    // Token starts; the scan stops at a token that is cut off (it fails).
+    std::size_t cut = pattern_len + 1;  // the position of that token, if any
+    for (const char *p = pattern; *p != '\0';) {
+        put_bit(starts, static_cast<std::size_t>(p - pattern), true);
+        const char *end = token_end(p);
+        if (end == nullptr) {
+            cut = static_cast<std::size_t>(p - pattern);
+            break;
+        }
+        p = end;
+    }
+    put_bit(starts, pattern_len, true);
+
+    const std::size_t name_len = std::strlen(name);
+    std::uint64_t *cur = column_a, *next = column_b;
+    for (std::size_t n = name_len + 1; n-- > 0;) {
+        const char c = name[n];
+        const bool more = n < name_len;
+        std::size_t after = pattern_len;  // the token behind the current one
+        put_bit(cur, pattern_len, !more);
+        for (std::size_t i = pattern_len; i-- > 0;) {
+            if (!get_bit(starts, i)) continue;
+            const char *p = pattern + i;
+            bool value;
+            if (i == cut) {
+                value = false;
+            } else if (*p == '*') {
+                value = get_bit(cur, after) || (more && get_bit(next, i));
+            } else if (*p == DOTSTAR) {
+                value = get_bit(cur, after) || (more && c != '.' && get_bit(next, i));
+            } else if (*p == '!') {
+                value = after != pattern_len && !get_bit(cur, after);
+            } else if (!more) {
+                value = false;
+            } else if (*p == '?') {
+                value = get_bit(next, after);
+            } else if (*p == QUOTE) {
+                value = fold(c) == fold(p[1]) && get_bit(next, after);
+            } else if (*p == '[') {
+                int admitted;
+                scan_set(p + 1, c, &admitted);
+                value = admitted && get_bit(next, after);
+            } else {
+                value = fold(c) == fold(*p) && get_bit(next, after);
+            }
+            put_bit(cur, i, value);
+            after = i;
+        }
+        std::uint64_t *done = cur;
+        cur = next;
+        next = done;
+    }
+    return get_bit(next, 0);
+}
+
+// A pattern that starts with a star run and has another one: the memo when
+// all its runs fit, else the columns (or, for a pattern longer than any
+// argument can be, the memo as far as it reaches).
+int match_many_stars(const char *pattern, const char *name)
+{
+    const std::size_t name_len = std::strlen(name);
+    std::size_t fit = MEMO_WORDS * 64 / (name_len + 1);
+    if (fit > MEMO_RUNS) fit = MEMO_RUNS;
+    if (find_star_runs(pattern, fit + 1, nullptr) <= fit) return match_memoised(pattern, name);
+    const std::size_t pattern_len = std::strlen(pattern);
+    if (pattern_len <= COLUMN_MAX) return match_by_columns(pattern, pattern_len, name);
+    return match_memoised(pattern, name);
 }
 
 int match(const char *pattern, const char *name)
