@@ -94,7 +94,7 @@ class PipeReader:
 
 
 def spec_length(names):
-    """Length of the specification that enumerates the directory reached by
+    """Length of the search specification that enumerates the directory reached by
     the names from the current directory: .\\a\\b\\*"""
     return len("\\".join(["."] + list(names) + ["*"]))
 
