@@ -13,110 +13,14 @@
 #include <string>
 
 #include "wildcat.h"
+#include "wildcat_oracle.h"
+
+using namespace wildcat_oracle;
 
 namespace {
 
 const std::size_t NAME_MAX_LENGTH = 259;
 const double ORACLE_BUDGET = 2e7;  // pattern characters the oracle reads, roughly
-
-int oracle_fold(char ch)
-{
-    int v = static_cast<signed char>(ch);
-    return (v >= 'A' && v <= 'Z') ? v + 0x20 : v;
-}
-
-int oracle_is_valid(const char *p)
-{
-    while (*p != '\0') {
-        if (*p == '!' || *p == '`') {
-            if (p[1] == '\0') return 0;
-            p += 2;
-        } else if (*p == '[') {
-            ++p;
-            if (*p == '!') ++p;
-            while (*p != ']') {
-                if (*p == '`') ++p;
-                if (*p == '\0') return 0;
-                ++p;
-                if (*p == '-') {
-                    ++p;
-                    if (*p == '`') ++p;
-                    if (*p == '\0') return 0;
-                    ++p;
-                }
-                if (*p == '\0') return 0;
-            }
-            ++p;
-        } else {
-            ++p;
-        }
-    }
-    return 1;
-}
-
-// Steps over a set for the name character c; null when it is not closed.
-const char *oracle_set(const char *p, char c, int *admitted)
-{
-    int sense = 1;
-    if (*p == '!') {
-        ++p;
-        sense = 0;
-    }
-    *admitted = !sense;
-    while (*p != ']' && *p != '\0') {
-        if (*p == '`') ++p;
-        if (*p == '\0') break;
-        char lo = *p++;
-        char hi = lo;
-        if (*p == '-') {
-            ++p;
-            if (*p == '`') ++p;
-            if (*p == '\0') break;
-            hi = *p++;
-        }
-        if (*p == '\0') break;
-        if (oracle_fold(lo) <= oracle_fold(c) && oracle_fold(c) <= oracle_fold(hi)) *admitted = sense;
-    }
-    return *p == '\0' ? nullptr : p + 1;
-}
-
-int oracle_rest(const char *p, const char *n)
-{
-    for (;;) {
-        if (*p == '\0') return *n == '\0';
-        char x = *p++;
-        char c = *n;
-        if (x == '*' || x == '\x1A') {
-            std::size_t left = 0;
-            while (n[left] != '\0' && (x == '*' || n[left] != '.')) ++left;
-            for (std::size_t k = left + 1; k-- > 0;) {
-                if (oracle_rest(p, n + k)) return 1;
-            }
-            return 0;
-        }
-        if (x == '!') return *p == '\0' ? 0 : !oracle_rest(p, n);
-        if (x == '?') {
-            if (c == '\0') return 0;
-        } else if (x == '`') {
-            if (*p == '\0' || oracle_fold(c) != oracle_fold(*p)) return 0;
-            ++p;
-        } else if (x == '[') {
-            int admitted;
-            p = oracle_set(p, c, &admitted);
-            if (!admitted || p == nullptr || c == '\0') return 0;
-        } else if (oracle_fold(c) != oracle_fold(x)) {
-            return 0;
-        }
-        ++n;
-    }
-}
-
-int oracle_match(const char *pattern, const char *name)
-{
-    if (!oracle_is_valid(pattern)) return 0;
-    if (*name == '\0') return *pattern == '\0';
-    return oracle_rest(pattern, name);
-}
 
 // About the work of the oracle: the positions a chain of `stars` stars can
 // pick in a name of `length`, (length + stars) choose stars, times the
