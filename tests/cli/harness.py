@@ -10,6 +10,8 @@ run() checks that and hands back the text with plain LF line ends, so that
 one expected text serves both builds.
 """
 
+import datetime
+import errno
 import os
 import shutil
 import subprocess
@@ -159,3 +161,32 @@ def _reverse_siblings(entries):
     for parent in order:
         result.extend(reversed(by_parent[parent]))
     return result
+
+
+EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
+
+# A zone far from UTC, and not a whole number of hours away, so that any
+# conversion to local time moves a time stamp visibly.
+FAR_ZONE = "XST-5:45"
+
+
+def utc_ns(*fields):
+    """Nanoseconds since 1970 for a UTC date and time (year, month, day,
+    hour, minute, second); negative before 1970."""
+    delta = datetime.datetime(*fields, tzinfo=datetime.timezone.utc) - EPOCH
+    return (delta.days * 86400 + delta.seconds) * 10**9 + delta.microseconds * 1000
+
+
+def set_mtime(path, ns):
+    os.utime(path, ns=(ns, ns))
+
+
+def set_dos_attributes(test, path, text):
+    """Stores DOS attributes the way Wine keeps them, in an extended
+    attribute that both builds read."""
+    try:
+        os.setxattr(path, "user.DOSATTRIB", text)
+    except OSError as error:
+        if error.errno in (errno.ENOTSUP, errno.EOPNOTSUPP):
+            test.skipTest("the scratch file system keeps no user xattrs")
+        raise

@@ -5,43 +5,11 @@ Names in each tree are lower case and created in ASCII order: Wine lists a
 directory sorted by name, the native build in the file system's order, and
 this way both orders are the same."""
 
-import datetime
-import errno
 import os
 from unittest import mock
 
 import harness
-from harness import TreeTest
-
-EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
-
-# A zone far from UTC, and not a whole number of hours away, so that any
-# conversion to local time moves a time stamp visibly.
-FAR_ZONE = "XST-5:45"
-
-
-def utc_ns(*fields):
-    """Nanoseconds since 1970 for a UTC date and time (year, month, day,
-    hour, minute, second); negative before 1970."""
-    moment = datetime.datetime(*fields, tzinfo=datetime.timezone.utc)
-    delta = moment - EPOCH
-    return (delta.days * 86400 + delta.seconds) * 10**9 + delta.microseconds * 1000
-
-
-def set_mtime(path, ns):
-    os.utime(path, ns=(ns, ns))
-
-
-def set_dos_attributes(test, path, text):
-    """Stores DOS attributes the way Wine keeps them, in an extended
-    attribute that both builds read."""
-    try:
-        os.setxattr(path, "user.DOSATTRIB", text)
-    except OSError as error:
-        if error.errno in (errno.ENOTSUP, errno.EOPNOTSUPP):
-            test.skipTest("the scratch file system keeps no user xattrs")
-        raise
-
+from harness import FAR_ZONE, TreeTest, set_dos_attributes, set_mtime, utc_ns
 
 def lines(*names):
     return "".join(name + "\n" for name in names)
