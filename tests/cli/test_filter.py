@@ -8,7 +8,6 @@ this way both orders are the same."""
 import os
 from unittest import mock
 
-import harness
 from harness import FAR_ZONE, TreeTest, set_dos_attributes, set_mtime, utc_ns
 
 def lines(*names):
