@@ -1,11 +1,12 @@
-// Directory enumeration with the Win32 calls' shape, over opendir/readdir.
+// Directory enumeration with the Win32 calls' shape, over getdents64.
 //
 // The search walks every entry of every directory, so the enumeration itself
-// costs one readdir per entry, plus an fstatat only for symbolic links and for
-// entries whose type readdir cannot tell.  Everything that needs the inode (size, times,
-// read-only, the DOS attributes Wine and Samba keep in an extended attribute)
-// waits for complete_find_data, which the search calls only for entries it
-// looks at in detail.
+// costs a share of one getdents64 per entry, plus an fstatat only for
+// symbolic links and for entries whose type the directory does not tell.
+// Everything that needs the inode (size, times, read-only, the DOS
+// attributes Wine and Samba keep in an extended attribute) waits for
+// complete_find_data, which the search calls only for entries it looks at
+// in detail.
 #include "win32.h"
 
 #include <cerrno>
@@ -15,7 +16,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 namespace {
 
@@ -76,19 +79,19 @@ DWORD attributes_of_link(int dir_fd, const char *name)
 }
 
 // The type bits, from d_type where the file system provides it.
-DWORD type_attributes(DIR *dir, const struct dirent *entry)
+DWORD type_attributes(int dir_fd, const char *name, unsigned char d_type)
 {
-    if (entry->d_type == DT_DIR)
+    if (d_type == DT_DIR)
         return FILE_ATTRIBUTE_DIRECTORY;
-    if (entry->d_type == DT_LNK)
-        return attributes_of_link(dirfd(dir), entry->d_name);
-    if (entry->d_type != DT_UNKNOWN)
+    if (d_type == DT_LNK)
+        return attributes_of_link(dir_fd, name);
+    if (d_type != DT_UNKNOWN)
         return FILE_ATTRIBUTE_ARCHIVE;
     struct stat st;
-    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return FILE_ATTRIBUTE_ARCHIVE;
     if (S_ISLNK(st.st_mode))
-        return attributes_of_link(dirfd(dir), entry->d_name);
+        return attributes_of_link(dir_fd, name);
     return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
 }
 
@@ -111,7 +114,7 @@ uint64_t ticks_of_timespec(const struct timespec &ts)
     return ticks > LAST_FILETIME ? LAST_FILETIME : ticks;
 }
 
-void fill_from_entry(DIR *dir, const struct dirent *entry, WIN32_FIND_DATAA *data)
+void fill_from_entry(int dir_fd, const struct dirent64 *entry, WIN32_FIND_DATAA *data)
 {
     const char *name = entry->d_name;
     size_t length = strnlen(name, MAX_PATH - 1);
@@ -119,7 +122,7 @@ void fill_from_entry(DIR *dir, const struct dirent *entry, WIN32_FIND_DATAA *dat
     data->cFileName[length] = '\0';
     data->cAlternateFileName[0] = '\0';
 
-    DWORD attributes = type_attributes(dir, entry);
+    DWORD attributes = type_attributes(dir_fd, name, entry->d_type);
     if (name[0] == '.' && !is_dot_or_dot_dot(name))
         attributes |= FILE_ATTRIBUTE_HIDDEN;
     data->dwFileAttributes = attributes;
@@ -133,26 +136,85 @@ void fill_from_entry(DIR *dir, const struct dirent *entry, WIN32_FIND_DATAA *dat
     data->dwReserved1 = 0;
 }
 
-// Reads the next entry into data.  At the clean end errno is ENOENT, after a
-// read error it is readdir's.
-int read_next(DIR *dir, WIN32_FIND_DATAA *data)
+// An open enumeration: the directory and a buffer of the entries the last
+// getdents64 delivered.  The search holds one per level of its walk, so a
+// small fixed pool serves it without allocating, and without the fstat and
+// the heap buffer that opendir costs per directory.
+struct DirStream {
+    int fd;  // -1 when the slot is free
+    size_t next;
+    size_t end;
+    alignas(struct dirent64) char buffer[16384];
+};
+
+// More than the deepest walk the path limit allows holds open at once.
+const int STREAM_COUNT = 256;
+DirStream streams[STREAM_COUNT];
+int streams_ready;
+
+DirStream *open_stream(const char *path)
 {
-    errno = 0;
-    const struct dirent *entry = readdir(dir);
-    if (entry == nullptr) {
-        if (errno == 0)
-            errno = ENOENT;
-        return 0;
+    if (!streams_ready) {
+        for (DirStream &stream : streams) stream.fd = -1;
+        streams_ready = 1;
     }
-    fill_from_entry(dir, entry, data);
+    for (DirStream &stream : streams) {
+        if (stream.fd != -1)
+            continue;
+        int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return nullptr;
+        stream.fd = fd;
+        stream.next = stream.end = 0;
+        return &stream;
+    }
+    errno = EMFILE;
+    return nullptr;
+}
+
+int close_stream(DirStream *stream)
+{
+    int result = close(stream->fd);
+    stream->fd = -1;
+    return result;
+}
+
+// The next raw entry, or null at the end (errno ENOENT) or after an error.
+const struct dirent64 *next_dirent(DirStream *stream)
+{
+    if (stream->next >= stream->end) {
+        ssize_t got = getdents64(stream->fd, stream->buffer, sizeof stream->buffer);
+        if (got <= 0) {
+            if (got == 0)
+                errno = ENOENT;
+            return nullptr;
+        }
+        stream->next = 0;
+        stream->end = (size_t)got;
+    }
+    const struct dirent64 *entry = (const struct dirent64 *)(stream->buffer + stream->next);
+    stream->next += entry->d_reclen;
+    return entry;
+}
+
+// Reads the next entry into data.  At the clean end errno is ENOENT, after a
+// read error it is getdents64's.
+int read_next(DirStream *stream, WIN32_FIND_DATAA *data)
+{
+    const struct dirent64 *entry = next_dirent(stream);
+    if (entry == nullptr)
+        return 0;
+    fill_from_entry(stream->fd, entry, data);
     return 1;
 }
 
-int is_open_handle(HANDLE handle)
+DirStream *stream_of(HANDLE handle)
 {
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+    DirStream *stream = (DirStream *)handle;
+    if (stream < streams || stream >= streams + STREAM_COUNT || stream->fd == -1)
+        return nullptr;
+    return stream;
 }
-
 // Decodes the text Wine writes ("0x" and hex digits; Samba adds a NUL) the
 // way Wine 8 reads it: strtol's reading of what follows, which must end at
 // the text's end or a NUL; anything else counts as no stored attributes.
@@ -168,14 +230,39 @@ DWORD parse_dos_attribute_text(char *text, ssize_t length)
     return (DWORD)value & STORED_ATTRIBUTE_MASK;
 }
 
-// getxattr wants a path; the directory is known only by its descriptor, and
-// /proc names the entry through it without building the directory's path.
-DWORD stored_dos_attributes(int dir_fd, const char *name)
+// Linux 6.13 reads an extended attribute by directory and name
+// (getxattrat), which saves the path walk that getxattr needs; older
+// kernels get the entry's path through /proc, from the directory's
+// descriptor, without the directory's own path.  Both follow links.
+const long GETXATTRAT_SYSCALL = 464;  // the same number on every architecture
+
+struct XattrArgs {
+    uint64_t value;
+    uint32_t size;
+    uint32_t flags;
+};
+
+int getxattrat_missing;
+
+ssize_t read_xattr(int dir_fd, const char *name, char *text, size_t size)
 {
+    if (!getxattrat_missing) {
+        XattrArgs args = {(uint64_t)(uintptr_t)text, (uint32_t)size, 0};
+        long got = syscall(GETXATTRAT_SYSCALL, dir_fd, name, 0, DOS_ATTRIBUTE_XATTR, &args,
+                           sizeof args);
+        if (got >= 0 || errno != ENOSYS)
+            return (ssize_t)got;
+        getxattrat_missing = 1;
+    }
     char path[sizeof "/proc/self/fd/" + 12 + MAX_PATH];
     snprintf(path, sizeof path, "/proc/self/fd/%d/%s", dir_fd, name);
+    return getxattr(path, DOS_ATTRIBUTE_XATTR, text, size);
+}
+
+DWORD stored_dos_attributes(int dir_fd, const char *name)
+{
     char text[65];  // Wine reads at most 64 bytes and ignores a longer value
-    ssize_t length = getxattr(path, DOS_ATTRIBUTE_XATTR, text, sizeof text - 1);
+    ssize_t length = read_xattr(dir_fd, name, text, sizeof text - 1);
     if (length < 0)
         return 0;
     return parse_dos_attribute_text(text, length);
@@ -194,41 +281,44 @@ HANDLE FindFirstFileA(const char *spec, WIN32_FIND_DATAA *data)
         errno = EINVAL;
         return INVALID_HANDLE_VALUE;
     }
-    DIR *dir = opendir(path);
-    if (dir == nullptr)
+    DirStream *stream = open_stream(path);
+    if (stream == nullptr)
         return INVALID_HANDLE_VALUE;
-    if (!read_next(dir, data)) {  // not even "." or "..": nothing to deliver
+    if (!read_next(stream, data)) {  // not even "." or "..": nothing to deliver
         int saved = errno;
-        closedir(dir);
+        close_stream(stream);
         errno = saved;
         return INVALID_HANDLE_VALUE;
     }
-    return (HANDLE)dir;
+    return (HANDLE)stream;
 }
 
 BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA *data)
 {
-    if (!is_open_handle(handle)) {
+    DirStream *stream = stream_of(handle);
+    if (stream == nullptr) {
         errno = EBADF;
         return FALSE;
     }
-    return read_next((DIR *)handle, data) ? TRUE : FALSE;
+    return read_next(stream, data) ? TRUE : FALSE;
 }
 
 BOOL FindClose(HANDLE handle)
 {
-    if (!is_open_handle(handle)) {
+    DirStream *stream = stream_of(handle);
+    if (stream == nullptr) {
         errno = EBADF;
         return FALSE;
     }
-    return closedir((DIR *)handle) == 0 ? TRUE : FALSE;
+    return close_stream(stream) == 0 ? TRUE : FALSE;
 }
 
 void complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data)
 {
-    if (!is_open_handle(handle))
+    DirStream *stream = stream_of(handle);
+    if (stream == nullptr)
         return;
-    int dir_fd = dirfd((DIR *)handle);
+    int dir_fd = stream->fd;
     struct stat st;
     if (fstatat(dir_fd, data->cFileName, &st, 0) != 0 &&
         fstatat(dir_fd, data->cFileName, &st, AT_SYMLINK_NOFOLLOW) != 0)
