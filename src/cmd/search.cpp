@@ -11,6 +11,7 @@ struct Walk {
     const char *drive;
     const char *pattern;
     int details_needed;
+    int dots_listed;
 };
 
 static void use_short_name(WIN32_FIND_DATAA *entry)
@@ -122,6 +123,9 @@ static int32_t list_matches(const Walk *walk, const char *spec, const char *show
     do {
         WIN32_FIND_DATAA *entry = &scan.find_data;
         if (!pattern_match_unchecked(walk->pattern, entry->cFileName)) continue;
+        // The filter turns "." and ".." away in any case unless -a or -A is
+        // given; no need to read their details first.
+        if (!walk->dots_listed && is_dot_entry(entry->cFileName)) continue;
         if (walk->details_needed) complete_find_data(scan.find_handle, entry);
         if (!entry_selected(entry)) continue;
         print_entry(walk->out, walk->drive, shown, entry);
@@ -166,6 +170,7 @@ int32_t search_tree(FILE *out, const char *argument)
         fprintf(stderr, "%s: path too long '%s'\n", PROGRAM_NAME, argument);
         return 0;
     }
-    Walk walk = {out, split.drive, split.pattern, entry_details_needed()};
+    Walk walk = {out, split.drive, split.pattern, entry_details_needed(),
+                 settings.show_all || settings.show_all_but_dots};
     return search_directory(&walk, split.directory, split.shown_directory);
 }
