@@ -7,30 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "command_test_support.h"
 #include "trawl.h"
 
 namespace {
-
-// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
-int64_t days_from_civil(int64_t year, unsigned month, unsigned day)
-{
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const unsigned year_of_era = (unsigned)(year - era * 400);
-    const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + (int64_t)day_of_era - 719468;
-}
-
-uint64_t ticks_at(int year, unsigned month, unsigned day, unsigned hour = 0, unsigned minute = 0,
-                  unsigned second = 0)
-{
-    const int64_t days = days_from_civil(year, month, day) - days_from_civil(1601, 1, 1);
-    const int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second;
-    return (uint64_t)seconds * 10000000u;
-}
-
-uint64_t ticks_of(FILETIME time) { return (uint64_t)time.dwHighDateTime << 32 | time.dwLowDateTime; }
 
 struct AcceptedDate {
     const char *text;

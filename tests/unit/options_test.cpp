@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "test_exit.h"
+#include "command_test_support.h"
 #include "trawl.h"
 
 namespace {
@@ -31,15 +32,6 @@ Args make_args(std::initializer_list<const char *> list)
 int argc_of(const Args &args) { return (int)args.argv.size() - 1; }
 
 int parse(Args &args) { return parse_options(argc_of(args), args.argv.data()); }
-
-// Streams are text streams on Windows: compare with plain line ends.
-std::string without_cr(const std::string &text)
-{
-    std::string plain;
-    for (char c : text)
-        if (c != '\r') plain += c;
-    return plain;
-}
 
 struct Ending {
     int status;  // -1 when the parser returned
@@ -81,12 +73,6 @@ bool starts_with(const std::string &text, const std::string &start)
 const char USAGE_BANNER[] = "[trawl, ";
 const char USAGE_LINE[] = "usage:  trawl [option...] [path\\]file...\n\n";
 const char LAST_USAGE_LINE[] = "Date 'D' is of the form \"[YY]YY[-MM[-DD]][:HH[:MM[:SS]]]\".\n";
-
-void reset_globals()
-{
-    settings = Settings{};
-    run_totals = RunTotals{};
-}
 
 struct FlagRow {
     std::initializer_list<const char *> args;

@@ -4,30 +4,10 @@
 
 #include <cstring>
 
+#include "command_test_support.h"
 #include "trawl.h"
 
 namespace {
-
-void reset_globals()
-{
-    settings = Settings{};
-    run_totals = RunTotals{};
-}
-
-FILETIME filetime_of(uint64_t ticks) { return FILETIME{(DWORD)ticks, (DWORD)(ticks >> 32)}; }
-
-WIN32_FIND_DATAA make_entry(const char *name, DWORD attributes, uint64_t size = 0,
-                            uint64_t written = 0)
-{
-    WIN32_FIND_DATAA entry;
-    memset(&entry, 0, sizeof entry);
-    strcpy(entry.cFileName, name);
-    entry.dwFileAttributes = attributes;
-    entry.nFileSizeHigh = (DWORD)(size >> 32);
-    entry.nFileSizeLow = (DWORD)size;
-    entry.ftLastWriteTime = filetime_of(written);
-    return entry;
-}
 
 struct CompareRow {
     FILETIME a, b;
