@@ -4,19 +4,15 @@ it with dpkg -x into a temporary root, checks its metadata and contents and
 runs the packaged trawl: its information text and a search in a small tree."""
 
 import argparse
-import glob
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
 
+from install_checks import information_text_ok, make_package, make_tree, run, search_lines
+
 SKIP = 77
-
-
-def run(command, **kwargs):
-    print("$", " ".join(command), flush=True)
-    return subprocess.run(command, **kwargs)
 
 
 def main():
@@ -32,17 +28,9 @@ def main():
 
     work = tempfile.mkdtemp(prefix="trawl-deb-")
     try:
-        out = os.path.join(work, "out")
-        done = run([args.cpack, "-G", "DEB", "-B", out,
-                    "--config", os.path.join(args.build, "CPackConfig.cmake")])
-        if done.returncode != 0:
-            print("cpack failed")
+        deb = make_package(args.cpack, args.build, "DEB", os.path.join(work, "out"), ".deb")
+        if deb is None:
             return 1
-        debs = glob.glob(os.path.join(out, "*.deb"))
-        if len(debs) != 1:
-            print("expected one .deb, found", debs)
-            return 1
-        deb = debs[0]
 
         fields = {}
         for field in ("Package", "Version", "Architecture", "Depends"):
@@ -70,26 +58,18 @@ def main():
             print("\n".join(failures))
             return 1
 
-        trawl = os.path.join(root, "usr", "bin", "trawl")
-        info = run([trawl, "-?"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        if info.returncode != 0 or info.stdout or not info.stderr.startswith(b"[trawl, 1."):
-            print("packaged trawl -?:", info)
+        command = [os.path.join(root, "usr", "bin", "trawl")]
+        if not information_text_ok(command):
             return 1
-
         tree = os.path.join(work, "tree")
-        for relative in ("a.c", "notes.txt", "sub/b.c", "sub/deeper/c.C", "sub/deeper/d.h"):
-            path = os.path.join(tree, relative)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            open(path, "w").close()
-        found = run([trawl, "*.c"], cwd=tree, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                    text=True)
-        expected = ["a.c", "sub\\b.c", "sub\\deeper\\c.C"]
-        if (found.returncode, sorted(found.stdout.splitlines()), found.stderr) != (0, expected, ""):
+        make_tree(tree, ("a.c", "notes.txt", "sub/b.c", "sub/deeper/c.C", "sub/deeper/d.h"))
+        expected = (0, ["a.c", "sub\\b.c", "sub\\deeper\\c.C"], b"")
+        found = search_lines(command, tree, "*.c")
+        if found != expected:
             print("packaged trawl *.c:", found, "expected", expected)
             return 1
-        nothing = run([trawl, "*.zip"], cwd=tree, stdout=subprocess.PIPE,
-                      stderr=subprocess.PIPE)
-        if (nothing.returncode, nothing.stdout, nothing.stderr) != (1, b"", b""):
+        nothing = search_lines(command, tree, "*.zip")
+        if nothing != (1, [], b""):
             print("packaged trawl *.zip:", nothing)
             return 1
         print("ok")

@@ -10,6 +10,8 @@ import subprocess
 import sys
 import tempfile
 
+from install_checks import information_text_ok, run
+
 EXPECTED = [
     "bin/trawl",
     "share/man/man1/trawl.1",
@@ -20,11 +22,6 @@ EXPECTED = [
     "lib/cmake/wildcat/wildcatConfigVersion.cmake",
     "lib/cmake/wildcat/wildcatTargets.cmake",
 ]
-
-
-def run(command, **kwargs):
-    print("$", " ".join(command), flush=True)
-    return subprocess.run(command, **kwargs)
 
 
 def main():
@@ -54,9 +51,7 @@ def main():
             return 1
 
         # The installed program runs from its new place.
-        info = run([trawl, "-?"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        if info.returncode != 0 or not info.stderr.startswith(b"[trawl, "):
-            print("installed trawl -? gave", info.returncode, info.stderr[:200])
+        if not information_text_ok([trawl]):
             return 1
 
         # A consumer configured against the prefix only.

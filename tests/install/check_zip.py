@@ -5,18 +5,13 @@ runs the packaged trawl.exe (through the Wine wrapper) from where it was
 unpacked: its information text and a search in a small tree."""
 
 import argparse
-import glob
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import zipfile
 
-
-def run(command, **kwargs):
-    print("$", " ".join(command), flush=True)
-    return subprocess.run(command, **kwargs)
+from install_checks import information_text_ok, make_package, make_tree, search_lines
 
 
 def main():
@@ -28,19 +23,12 @@ def main():
 
     work = tempfile.mkdtemp(prefix="trawl-zip-")
     try:
-        out = os.path.join(work, "out")
-        done = run([args.cpack, "-G", "ZIP", "-B", out,
-                    "--config", os.path.join(args.build, "CPackConfig.cmake")])
-        if done.returncode != 0:
-            print("cpack failed")
+        package = make_package(args.cpack, args.build, "ZIP", os.path.join(work, "out"), ".zip")
+        if package is None:
             return 1
-        zips = glob.glob(os.path.join(out, "*.zip"))
-        if len(zips) != 1:
-            print("expected one .zip, found", zips)
-            return 1
-        with zipfile.ZipFile(zips[0]) as archive:
+        with zipfile.ZipFile(package) as archive:
             names = sorted(n for n in archive.namelist() if not n.endswith("/"))
-            folder = os.path.basename(zips[0])[:-len(".zip")]
+            folder = os.path.basename(package)[:-len(".zip")]
             expected = sorted(folder + "/" + n for n in ("trawl.exe", "trawl.txt", "LICENSE.txt"))
             if names != expected:
                 print("the archive holds", names, "expected", expected)
@@ -61,21 +49,13 @@ def main():
             print("\n".join(problems))
             return 1
 
-        exe = os.path.join(work, "unpacked", folder, "trawl.exe")
-        info = run([args.runner, exe, "-?"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                   stdin=subprocess.DEVNULL)
-        if info.returncode != 0 or not info.stderr.startswith(b"[trawl, 1."):
-            print("packaged trawl.exe -?:", info)
+        command = [args.runner, os.path.join(work, "unpacked", folder, "trawl.exe")]
+        if not information_text_ok(command):
             return 1
         tree = os.path.join(work, "tree")
-        for relative in ("a.c", "notes.txt", "sub/b.c"):
-            path = os.path.join(tree, relative)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            open(path, "w").close()
-        found = run([args.runner, exe, "*.c"], cwd=tree, stdout=subprocess.PIPE,
-                    stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
-        lines = sorted(found.stdout.decode("latin-1").split("\r\n")[:-1])
-        if found.returncode != 0 or lines != ["a.c", "sub\\b.c"]:
+        make_tree(tree, ("a.c", "notes.txt", "sub/b.c"))
+        found = search_lines(command, tree, "*.c", line_end="\r\n")
+        if found != (0, ["a.c", "sub\\b.c"], b""):
             print("packaged trawl.exe *.c:", found)
             return 1
         print("ok")
