@@ -293,6 +293,12 @@ HANDLE FindFirstFileA(const char *spec, WIN32_FIND_DATAA *data)
     return (HANDLE)stream;
 }
 
+HANDLE FindFirstFileExA(const char *spec, FINDEX_INFO_LEVELS, void *data, FINDEX_SEARCH_OPS, void *,
+                        DWORD)
+{
+    return FindFirstFileA(spec, (WIN32_FIND_DATAA *)data);
+}
+
 BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA *data)
 {
     DirStream *stream = stream_of(handle);

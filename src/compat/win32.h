@@ -72,7 +72,20 @@ struct WIN32_FIND_DATAA {
     char cAlternateFileName[14];
 };
 
+enum FINDEX_INFO_LEVELS { FindExInfoStandard, FindExInfoBasic, FindExInfoMaxInfoLevel };
+enum FINDEX_SEARCH_OPS {
+    FindExSearchNameMatch,
+    FindExSearchLimitToDirectories,
+    FindExSearchLimitToDevices,
+    FindExSearchMaxSearchOp
+};
+#define FIND_FIRST_EX_LARGE_FETCH 0x00000002
+
 HANDLE FindFirstFileA(const char *spec, WIN32_FIND_DATAA *entry);
+// There are no short names here and no search hints to take: the same as
+// FindFirstFileA with a WIN32_FIND_DATAA.
+HANDLE FindFirstFileExA(const char *spec, FINDEX_INFO_LEVELS level, void *entry,
+                        FINDEX_SEARCH_OPS operation, void *filter, DWORD flags);
 BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA *entry);
 BOOL FindClose(HANDLE handle);
 BOOL SystemTimeToFileTime(const SYSTEMTIME *in, FILETIME *out);
