@@ -10,7 +10,7 @@ struct Walk {
     FILE *out;
     const char *drive;
     const char *pattern;
-    int details_needed;
+    int details_needed;  // FIND_DATA_* parts to complete
     int dots_listed;
 };
 
@@ -131,7 +131,8 @@ static int32_t list_matches(const Walk *walk, const char *spec, const char *show
         // The filter turns "." and ".." away in any case unless -a or -A is
         // given; no need to read their details first.
         if (!walk->dots_listed && is_dot_entry(entry->cFileName)) continue;
-        if (walk->details_needed) complete_find_data(scan.find_handle, entry);
+        if (walk->details_needed)
+            complete_find_data(scan.find_handle, entry, walk->details_needed);
         if (!entry_selected(entry)) continue;
         print_entry(walk->out, walk->drive, shown, entry);
         count = saturating_add(count, 1);

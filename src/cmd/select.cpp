@@ -81,8 +81,12 @@ int entry_selected(const WIN32_FIND_DATAA *entry)
     return !is_dot_name(entry->cFileName);
 }
 
+// The long listing and the summaries read every field of a listed entry; the
+// date and size criteria need the inode; the type letters need the inode
+// (r, w) and the stored hidden and system bits (h, s).
 int entry_details_needed()
 {
-    return settings.long_listing || settings.show_summary || settings.date_test.text ||
-           settings.size_test.text || settings.type_test;
+    if (settings.long_listing || settings.show_summary || settings.type_test) return FIND_DATA_ALL;
+    if (settings.date_test.text || settings.size_test.text) return FIND_DATA_INODE;
+    return 0;
 }

@@ -116,8 +116,9 @@ void shown_path_prefix(const char *shown_directory, const char **directory,
 // entry selection
 int compare_filetimes(FILETIME a, FILETIME b);
 int entry_selected(const WIN32_FIND_DATAA *entry);
-// Whether entry_selected or print_entry read more of an entry than its
-// name and directory bit under the current settings.
+// Which parts of an entry's record (FIND_DATA_*) entry_selected and
+// print_entry read, beyond its name and directory bit, under the current
+// settings; 0 for none.
 int entry_details_needed();
 
 // listing

@@ -319,25 +319,26 @@ BOOL FindClose(HANDLE handle)
     return close_stream(stream) == 0 ? TRUE : FALSE;
 }
 
-void complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data)
+void complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
 {
     DirStream *stream = stream_of(handle);
     if (stream == nullptr)
         return;
     int dir_fd = stream->fd;
-    struct stat st;
-    if (fstatat(dir_fd, data->cFileName, &st, 0) != 0 &&
-        fstatat(dir_fd, data->cFileName, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return;
-
-    uint64_t size = S_ISDIR(st.st_mode) ? 0 : (uint64_t)st.st_size;
-    data->nFileSizeHigh = (DWORD)(size >> 32);
-    data->nFileSizeLow = (DWORD)size;
-    set_filetime(&data->ftLastWriteTime, ticks_of_timespec(st.st_mtim));
-    set_filetime(&data->ftLastAccessTime, ticks_of_timespec(st.st_atim));
-    set_filetime(&data->ftCreationTime, ticks_of_timespec(st.st_ctim));
-
-    if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
-        data->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
-    data->dwFileAttributes |= stored_dos_attributes(dir_fd, data->cFileName);
+    if (parts & FIND_DATA_INODE) {
+        struct stat st;
+        if (fstatat(dir_fd, data->cFileName, &st, 0) != 0 &&
+            fstatat(dir_fd, data->cFileName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return;
+        uint64_t size = S_ISDIR(st.st_mode) ? 0 : (uint64_t)st.st_size;
+        data->nFileSizeHigh = (DWORD)(size >> 32);
+        data->nFileSizeLow = (DWORD)size;
+        set_filetime(&data->ftLastWriteTime, ticks_of_timespec(st.st_mtim));
+        set_filetime(&data->ftLastAccessTime, ticks_of_timespec(st.st_atim));
+        set_filetime(&data->ftCreationTime, ticks_of_timespec(st.st_ctim));
+        if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
+            data->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    if (parts & FIND_DATA_STORED_ATTRIBUTES)
+        data->dwFileAttributes |= stored_dos_attributes(dir_fd, data->cFileName);
 }

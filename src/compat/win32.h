@@ -97,10 +97,16 @@ BOOL FileTimeToSystemTime(const FILETIME *in, SYSTEMTIME *out);
 #define TRAWL_ATTRIBUTE_VOLUME_LABEL 0x00000008
 
 // The POSIX enumeration delivers names, the directory bit and the attributes
-// that follow from the name alone; size, last-write time and the attributes
-// that need the inode are filled in here, only for entries that need them.
-// Windows delivers the whole record at once, so there it does nothing.
-void complete_find_data(HANDLE handle, WIN32_FIND_DATAA *entry);
+// that follow from the name alone; the rest is filled in here, only for
+// entries that need it, and only the parts asked for: what the inode holds
+// (size, times, read-only), and the hidden and system bits stored beside
+// it.  Windows delivers the whole record at once, so there it does nothing.
+enum {
+    FIND_DATA_INODE = 1,
+    FIND_DATA_STORED_ATTRIBUTES = 2,
+    FIND_DATA_ALL = FIND_DATA_INODE | FIND_DATA_STORED_ATTRIBUTES,
+};
+void complete_find_data(HANDLE handle, WIN32_FIND_DATAA *entry, int parts);
 
 // Block-buffers a stream that is not a terminal, line-buffers one that is.
 // On Windows a console is also switched to UTF-8 for the run, since the

@@ -33,7 +33,7 @@ void use_utf8_console()
 }  // namespace
 
 // FindFirstFileA and FindNextFileA deliver the whole record already.
-void complete_find_data(HANDLE, WIN32_FIND_DATAA *)
+void complete_find_data(HANDLE, WIN32_FIND_DATAA *, int)
 {
 }
 

@@ -274,7 +274,7 @@ std::map<std::string, Listed> list_directory(const std::string &spec)
     if (handle == INVALID_HANDLE_VALUE)
         return listed;
     do {
-        complete_find_data(handle, &data);
+        complete_find_data(handle, &data, FIND_DATA_ALL);
         Listed &entry = listed[data.cFileName];
         entry.times_seen++;
         entry.data = data;

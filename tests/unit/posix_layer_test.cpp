@@ -102,7 +102,7 @@ protected:
         if (handle == INVALID_HANDLE_VALUE)
             return listed;
         do {
-            complete_find_data(handle, &data);
+            complete_find_data(handle, &data, FIND_DATA_ALL);
             listed[data.cFileName] = data;
         } while (FindNextFileA(handle, &data));
         FindClose(handle);
@@ -285,7 +285,7 @@ TEST_F(PosixLayerTest, InodeFieldsArriveWithCompletion)
         ASSERT_TRUE(FindNextFileA(handle, &data));
     EXPECT_EQ(data.dwFileAttributes, (DWORD)FILE_ATTRIBUTE_ARCHIVE);
     EXPECT_EQ(data.nFileSizeLow, 0u);
-    complete_find_data(handle, &data);
+    complete_find_data(handle, &data, FIND_DATA_ALL);
     EXPECT_EQ(data.dwFileAttributes, (DWORD)(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(data.nFileSizeLow, 5u);
     EXPECT_NE(ticks_of(data.ftLastWriteTime), 0u);
@@ -328,7 +328,7 @@ void check_times(const std::string &dir, const TimeCase *cases, size_t count)
         ASSERT_NE(handle, INVALID_HANDLE_VALUE);
         while (name != data.cFileName)
             ASSERT_TRUE(FindNextFileA(handle, &data));
-        complete_find_data(handle, &data);
+        complete_find_data(handle, &data, FIND_DATA_ALL);
         FindClose(handle);
         EXPECT_EQ(ticks_of(data.ftLastWriteTime), c.ticks) << c.seconds << "s " << c.nanoseconds << "ns";
     }
