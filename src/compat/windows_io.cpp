@@ -30,6 +30,15 @@ void use_utf8_console()
     if (SetConsoleOutputCP(CP_UTF8)) atexit(restore_console_code_page);
 }
 
+// _isatty says yes for any character device, NUL included; only a console
+// answers GetConsoleMode.
+int is_console(FILE *stream)
+{
+    DWORD mode;
+    HANDLE handle = (HANDLE)_get_osfhandle(_fileno(stream));
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
 }  // namespace
 
 // FindFirstFileA and FindNextFileA deliver the whole record already.
@@ -41,7 +50,7 @@ void complete_find_data(HANDLE, WIN32_FIND_DATAA *, int)
 // no buffer at all: each line then appears as soon as it is written.
 void set_output_buffering(FILE *stream)
 {
-    if (_isatty(_fileno(stream))) {
+    if (is_console(stream)) {
         setvbuf(stream, nullptr, _IONBF, 0);
         use_utf8_console();
     } else
