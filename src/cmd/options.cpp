@@ -1,6 +1,4 @@
 // The option parser: fills the settings from the front of the command line.
-#include <cstring>
-
 #include "trawl.h"
 
 [[noreturn]] static void bad_option(char letter)
@@ -62,8 +60,6 @@ static int set_value(char letter, const char *value)
     }
 }
 
-static int is_value_option(char letter) { return letter && strchr("dgstu", letter) != nullptr; }
-
 int parse_options(int argc, char **argv)
 {
     int i = 1;
@@ -73,15 +69,13 @@ int parse_options(int argc, char **argv)
         for (; *letters; letters++) {
             char letter = *letters;
             if (set_flag(letter)) continue;
-            if (is_value_option(letter)) {
-                // The value is the rest of this argument, else the whole next
-                // argument, else (at the very end) the empty text.
-                const char *value = letters + 1;
-                if (!*value) {
-                    if (next < argc) value = argv[next++];
-                    else value = "";
-                }
-                set_value(letter, value);
+            // A value is the rest of this argument, else the whole next
+            // argument, else (at the very end) the empty text.
+            const char *rest = letters + 1;
+            int takes_next = !*rest && next < argc;
+            const char *value = *rest ? rest : takes_next ? argv[next] : "";
+            if (set_value(letter, value)) {
+                next += takes_next;
                 break;
             }
             if (letter == '?') show_info();
