@@ -81,6 +81,8 @@ void check_prefix(const char *shown, const std::string &argument)
     if (std::strcmp(directory, ".") == 0 || std::strncmp(directory, ".\\", 2) == 0)
         fail("prefix keeps a leading . or .\\", argument);
     if (*separator == '\0' && *directory != '\0') fail("no separator after a directory", argument);
+    if (*shown != '\0' && *shown != '\\' && (*directory == '\\' || (*directory == '\0' && *separator != '\0')))
+        fail("a path below the searched directory looks rooted", argument);
 }
 
 }  // namespace

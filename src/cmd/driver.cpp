@@ -22,7 +22,7 @@ int run_trawl(int argc, char **argv)
     int32_t count = 0;
     for (int k = 0; k < argument_count; k++) {
         run_totals = RunTotals{};
-        if (settings.long_listing && k > 0) fputs("\n", stdout);
+        if (settings.long_listing && k > 0) write_output(stdout, "\n");
         count = search_tree(stdout, argv[first + k]);
         if (settings.long_listing || settings.show_summary)
             print_argument_summary(count, &run_totals);

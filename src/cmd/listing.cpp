@@ -1,5 +1,6 @@
 // Entry lines, the long listing's columns, counting and the summaries.
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 
 #include "trawl.h"
@@ -58,21 +59,72 @@ static void count_entry(DWORD attributes, uint64_t size)
     run_totals.blocks += size / 512 + (size % 512 != 0);
 }
 
-void print_entry(FILE *out, const char *drive, const char *directory,
-                 const WIN32_FIND_DATAA *entry)
+// An entry line is put together here and written with one call, whatever
+// its length: a line longer than the buffer goes out in pieces.
+struct LineBuffer {
+    FILE *out;
+    size_t length;
+    char text[640];
+};
+
+static void flush_line(LineBuffer *line)
 {
-    const char *shown, *separator;
-    shown_path_prefix(directory, &shown, &separator);
-    uint64_t size = ((uint64_t)entry->nFileSizeHigh << 32) | entry->nFileSizeLow;
-    if (settings.long_listing) {
-        char letters[32], size_text[32], time_text[44];
-        format_attributes(entry->dwFileAttributes, letters);
-        format_grouped(size, size_text);
-        format_timestamp(entry->ftLastWriteTime, time_text);
-        fprintf(out, "%-9s %15s %s  ", letters, size_text, time_text);
+    fwrite(line->text, 1, line->length, line->out);
+    check_output(line->out);
+    line->length = 0;
+}
+
+static void append_repeated(LineBuffer *line, char c, size_t count)
+{
+    for (; count; count--) {
+        if (line->length == sizeof line->text) flush_line(line);
+        line->text[line->length++] = c;
     }
-    fprintf(out, "%s%s%s%s\n", drive, shown, separator, entry->cFileName);
-    check_output(out);
+}
+
+static void append_text(LineBuffer *line, const char *text)
+{
+    for (size_t length = strlen(text); length;) {
+        if (line->length == sizeof line->text) flush_line(line);
+        size_t room = sizeof line->text - line->length;
+        size_t part = length < room ? length : room;
+        memcpy(line->text + line->length, text, part);
+        line->length += part;
+        text += part;
+        length -= part;
+    }
+}
+
+// The columns of the long listing, as "%-9s %15s %s  " would write them.
+static void append_columns(LineBuffer *line, const WIN32_FIND_DATAA *entry, uint64_t size)
+{
+    char letters[32], size_text[32], time_text[44];
+    format_attributes(entry->dwFileAttributes, letters);
+    format_grouped(size, size_text);
+    format_timestamp(entry->ftLastWriteTime, time_text);
+    size_t letters_length = strlen(letters), size_length = strlen(size_text);
+    append_text(line, letters);
+    append_repeated(line, ' ', letters_length < 9 ? 10 - letters_length : 1);
+    append_repeated(line, ' ', size_length < 15 ? 15 - size_length : 0);
+    append_text(line, size_text);
+    append_repeated(line, ' ', 1);
+    append_text(line, time_text);
+    append_repeated(line, ' ', 2);
+}
+
+void print_entry(FILE *out, const ShownPath *path, const WIN32_FIND_DATAA *entry)
+{
+    uint64_t size = ((uint64_t)entry->nFileSizeHigh << 32) | entry->nFileSizeLow;
+    LineBuffer line;
+    line.out = out;
+    line.length = 0;
+    if (settings.long_listing) append_columns(&line, entry, size);
+    append_text(&line, path->drive);
+    append_text(&line, path->directory);
+    append_text(&line, path->separator);
+    append_text(&line, entry->cFileName);
+    append_repeated(&line, '\n', 1);
+    flush_line(&line);
     count_entry(entry->dwFileAttributes, size);
 }
 
@@ -85,11 +137,10 @@ void print_argument_summary(int32_t count, const RunTotals *totals)
     format_grouped((uint64_t)((int64_t)count - totals->hidden_system), visible);
     format_grouped(totals->bytes, bytes);
     format_grouped(totals->blocks, blocks);
-    if (count > 0) fputs("\n", stdout);
-    printf(" Entries:     %12s  (%s)\n", entries, visible);
-    printf(" Directories: %12s  Files:  %12s\n", directories, files);
-    printf(" Bytes:       %12s  Blocks: %12s\n", bytes, blocks);
-    check_output(stdout);
+    if (count > 0) write_output(stdout, "\n");
+    write_output(stdout, " Entries:     %12s  (%s)\n", entries, visible);
+    write_output(stdout, " Directories: %12s  Files:  %12s\n", directories, files);
+    write_output(stdout, " Bytes:       %12s  Blocks: %12s\n", bytes, blocks);
 }
 
 void print_total_summary(const GrandTotals *totals)
@@ -101,11 +152,10 @@ void print_total_summary(const GrandTotals *totals)
     format_grouped(totals->bytes, bytes);
     format_grouped(totals->blocks, blocks);
     format_grouped((uint64_t)(int64_t)totals->visible_entries, visible);
-    fputs("\n", stdout);
-    printf(" Total Entries:     %12s  (%s)\n", entries, visible);
-    printf(" Total Directories: %12s  Files:  %12s\n", directories, files);
-    printf(" Total Bytes:       %12s  Blocks: %12s\n", bytes, blocks);
-    check_output(stdout);
+    write_output(stdout, "\n");
+    write_output(stdout, " Total Entries:     %12s  (%s)\n", entries, visible);
+    write_output(stdout, " Total Directories: %12s  Files:  %12s\n", directories, files);
+    write_output(stdout, " Total Bytes:       %12s  Blocks: %12s\n", bytes, blocks);
 }
 
 void add_to_grand_totals(GrandTotals *grand, int32_t count, const RunTotals *run)
@@ -126,6 +176,15 @@ void check_output(FILE *out)
     int error = errno;
     if (!write_error_is_closed_pipe(error)) fprintf(stderr, "%s: %s\n", PROGRAM_NAME, strerror(error));
     end_process(EXIT_OUTPUT_FAILED);
+}
+
+void write_output(FILE *out, const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vfprintf(out, format, arguments);
+    va_end(arguments);
+    check_output(out);
 }
 
 void finish_output(FILE *out)

@@ -1,5 +1,6 @@
 // The tree search: splits an argument, lists the matching entries of its
 // directory, then descends into every subdirectory, depth first.
+#include <cerrno>
 #include <cstring>
 
 #include "trawl.h"
@@ -88,21 +89,30 @@ int split_argument(const char *argument, SplitArgument *split)
     return 1;
 }
 
+// Leading ".\" pairs (with any run of separators after the dot) name the
+// directory the search started in, so they are left out; what is left is
+// relative to it and never begins with a separator.  Only the root, whose
+// shown directory is empty from the start, puts "\" in front of a name.
 void shown_path_prefix(const char *shown_directory, const char **directory,
                        const char **separator)
 {
     const char *shown = shown_directory;
-    *separator = "\\";
+    if (*shown == '\0') {
+        *directory = shown;
+        *separator = "\\";
+        return;
+    }
     for (;;) {
         if (strcmp(shown, ".") == 0) {
             shown = "";
-            *separator = "";
             break;
         }
         if (shown[0] != '.' || shown[1] != '\\') break;
-        while (shown[0] == '.' && shown[1] == '\\') shown += 2;
+        shown++;
+        while (*shown == '\\') shown++;
     }
     *directory = shown;
+    *separator = *shown ? "\\" : "";
 }
 
 // Joins directory, a separator (none after the root "\") and a name into
@@ -120,7 +130,13 @@ static int is_dot_entry(const char *name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-static int32_t list_matches(const Walk *walk, const char *spec, const char *shown)
+static void report_entry(const ShownPath *shown, const char *name, const char *reason)
+{
+    fprintf(stderr, "%s: %s%s%s%s: %s\n", PROGRAM_NAME, shown->drive, shown->directory,
+            shown->separator, name, reason);
+}
+
+static int32_t list_matches(const Walk *walk, const char *spec, const ShownPath *shown)
 {
     int32_t count = 0;
     DirScan scan = {};
@@ -131,35 +147,101 @@ static int32_t list_matches(const Walk *walk, const char *spec, const char *show
         // The filter turns "." and ".." away in any case unless -a or -A is
         // given; no need to read their details first.
         if (!walk->dots_listed && is_dot_entry(entry->cFileName)) continue;
-        if (walk->details_needed)
-            complete_find_data(scan.find_handle, entry, walk->details_needed);
+        // An entry whose details cannot be read is not judged or shown by
+        // details it does not have.
+        if (walk->details_needed &&
+            !complete_find_data(scan.find_handle, entry, walk->details_needed)) {
+            report_entry(shown, entry->cFileName, strerror(errno));
+            continue;
+        }
         if (!entry_selected(entry)) continue;
-        print_entry(walk->out, walk->drive, shown, entry);
+        print_entry(walk->out, shown, entry);
         count = saturating_add(count, 1);
     } while (scan_next(&scan));
     return count;
 }
 
+// One directory on the walk's current path.  Its identity is read only
+// when a link below it needs comparing, so trees without links pay nothing.
+struct PathLevel {
+    PathLevel *parent;
+    const char *directory;
+    int identity_state;  // 0 not read yet, 1 known, -1 cannot be had
+    DirectoryIdentity identity;
+};
+
+static const DirectoryIdentity *level_identity(const Walk *walk, PathLevel *level)
+{
+    if (level->identity_state == 0) {
+        char path[SPEC_BUFFER_SIZE];
+        int known = snprintf(path, sizeof path, "%s%s", walk->drive, level->directory) <
+                        (int)sizeof path &&
+                    directory_identity(path, &level->identity);
+        level->identity_state = known ? 1 : -1;
+    }
+    return level->identity_state == 1 ? &level->identity : nullptr;
+}
+
+static int is_on_current_path(const Walk *walk, PathLevel *level, const DirectoryIdentity *target)
+{
+    for (; level; level = level->parent) {
+        const DirectoryIdentity *identity = level_identity(walk, level);
+        if (identity && same_directory(identity, target)) return 1;
+    }
+    return 0;
+}
+
+// A link leads back when its directory is one the walk is already inside;
+// descending it would go round the loop until the path limit.  Links that
+// close no loop can still multiply the paths (as in /sys, where siblings
+// link to each other), so each directory reached through a link is
+// descended once per argument.
+static int link_may_be_descended(const Walk *walk, PathLevel *level, const char *directory)
+{
+    char path[SPEC_BUFFER_SIZE];
+    DirectoryIdentity target;
+    if (snprintf(path, sizeof path, "%s%s", walk->drive, directory) >= (int)sizeof path) return 0;
+    if (!directory_identity(path, &target)) return 0;
+    if (is_on_current_path(walk, level, &target)) return 0;
+    return remember_link_target(&target);
+}
+
 // Searches one directory and everything below it.  Each level owns one
 // buffer: it holds the search specification for the first pass, and then,
 // while the second pass is open, the directory part of each subdirectory.
-static int32_t search_directory(const Walk *walk, const char *directory, const char *shown)
+// Below the argument's own directory nothing longer than the enumeration
+// takes can be enumerated, so that is all the buffer holds.
+static int32_t search_directory(const Walk *walk, const char *directory, const char *shown,
+                                PathLevel *parent)
 {
-    char spec[SEARCH_SPEC_MAX + 1];
-    if (settings.verbose) fprintf(walk->out, "Searching %s%s\n", walk->drive, directory);
+    char spec[SPEC_BUFFER_SIZE];
+    if (settings.verbose) write_output(walk->out, "Searching %s%s\n", walk->drive, directory);
     if (!join_path(spec, sizeof spec, walk->drive, directory, "*")) return 0;
 
-    int32_t count = list_matches(walk, spec, shown);
+    ShownPath shown_path = {walk->drive, "", ""};
+    shown_path_prefix(shown, &shown_path.directory, &shown_path.separator);
+    int32_t count = list_matches(walk, spec, &shown_path);
     if (settings.no_recursion) return count;
 
+    PathLevel level = {parent, directory, 0, {}};
     DirScan scan = {};
     if (!scan_first(spec, &scan)) return count;
     do {
         const WIN32_FIND_DATAA *entry = &scan.find_data;
         if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
         if (is_dot_entry(entry->cFileName)) continue;
+        // A name may hold a backslash where '\' is no separator; its path
+        // would name a different directory, so it is not searched.
+        if (strchr(entry->cFileName, '\\')) {
+            report_entry(&shown_path, entry->cFileName,
+                         "not searched: the name holds a backslash");
+            continue;
+        }
         if (!join_path(spec, sizeof spec, "", directory, entry->cFileName)) continue;
-        count = saturating_add(count, search_directory(walk, spec, spec));
+        if ((entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            !link_may_be_descended(walk, &level, spec))
+            continue;
+        count = saturating_add(count, search_directory(walk, spec, spec, &level));
     } while (scan_next(&scan));
     return count;
 }
@@ -176,7 +258,8 @@ int32_t search_tree(FILE *out, const char *argument)
         fprintf(stderr, "%s: path too long '%s'\n", PROGRAM_NAME, argument);
         return 0;
     }
+    forget_link_targets();
     Walk walk = {out, split.drive, split.pattern, entry_details_needed(),
                  settings.show_all || settings.show_all_but_dots};
-    return search_directory(&walk, split.directory, split.shown_directory);
+    return search_directory(&walk, split.directory, split.shown_directory, nullptr);
 }

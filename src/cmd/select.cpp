@@ -26,8 +26,11 @@ static int passes_prefix(char prefix, int c)
     }
 }
 
+// A time with the top bit set is no time at all (a file system can keep
+// times before 1601): no date criterion selects it, '!' included.
 static int passes_date(const DateTest *test, const WIN32_FIND_DATAA *entry)
 {
+    if (entry->ftLastWriteTime.dwHighDateTime & 0x80000000u) return 0;
     return passes_prefix(test->text[0], compare_filetimes(entry->ftLastWriteTime, test->time));
 }
 

@@ -99,8 +99,11 @@ int scan_first(const char *spec, DirScan *scan);
 int scan_next(DirScan *scan);
 int32_t search_tree(FILE *out, const char *argument);
 
-// How an argument splits; used by search_tree and its tests.
-enum { DIRECTORY_PART_MAX = 8192, SEARCH_SPEC_MAX = 12288 };
+// How an argument splits; used by search_tree and its tests.  Only the
+// argument's own directory part can be long (and is then reported as too
+// long); every search specification the walk builds is held in a buffer
+// the size of the longest one the enumeration takes.
+enum { DIRECTORY_PART_MAX = 8192, SPEC_BUFFER_SIZE = MAX_PATH + 1 };
 struct SplitArgument {
     char drive[3];
     char directory[DIRECTORY_PART_MAX + 1];
@@ -112,6 +115,19 @@ int split_argument(const char *argument, SplitArgument *split);
 // The directory text of an entry line and the separator after it.
 void shown_path_prefix(const char *shown_directory, const char **directory,
                        const char **separator);
+// What every entry line of one directory starts with: drive, directory and
+// separator, worked out once for the directory.
+struct ShownPath {
+    const char *drive;
+    const char *directory;
+    const char *separator;
+};
+
+// links: a directory reached through a link is descended once per argument
+int same_directory(const DirectoryIdentity *a, const DirectoryIdentity *b);
+void forget_link_targets();
+// 1 the first time a directory is offered in this argument's walk.
+int remember_link_target(const DirectoryIdentity *identity);
 
 // entry selection
 int compare_filetimes(FILETIME a, FILETIME b);
@@ -125,13 +141,15 @@ int entry_details_needed();
 void format_grouped(uint64_t value, char *out);
 void format_attributes(DWORD attributes, char *out);
 void format_timestamp(FILETIME time, char *out);
-void print_entry(FILE *out, const char *drive, const char *directory,
-                 const WIN32_FIND_DATAA *entry);
+void print_entry(FILE *out, const ShownPath *path, const WIN32_FIND_DATAA *entry);
 void print_argument_summary(int32_t count, const RunTotals *totals);
 void print_total_summary(const GrandTotals *totals);
 void add_to_grand_totals(GrandTotals *grand, int32_t count, const RunTotals *run);
 
-// Stop the run when the output can no longer be written; finish_output
-// also pushes out what is still buffered.
+// Every write to the output is checked as soon as it is made, while the
+// system's own error code still describes it: a run whose output can no
+// longer be written stops there.  finish_output also pushes out what is
+// still buffered.
 void check_output(FILE *out);
+void write_output(FILE *out, const char *format, ...) __attribute__((format(printf, 2, 3)));
 void finish_output(FILE *out);

@@ -26,6 +26,7 @@ const uint64_t TICKS_PER_SECOND = 10000000;
 const int64_t SECONDS_1601_TO_1970 = 11644473600LL;
 const uint64_t LAST_FILETIME = 0x7FFFFFFFFFFFFFFFULL;
 const uint64_t LAST_FILETIME_SECOND = LAST_FILETIME / TICKS_PER_SECOND;
+const uint64_t NO_FILETIME = ~0ULL;
 
 // Wine and Samba keep the DOS attributes that have no POSIX counterpart in
 // this extended attribute, as text such as "0x22".
@@ -59,6 +60,20 @@ int directory_of_spec(const char *spec, char *path)
     for (size_t i = 0; i < length; i++)
         path[i] = spec[i] == '\\' ? '/' : spec[i];
     path[length] = '\0';
+    return 1;
+}
+
+// Turns a directory path of the Win32 form ("C:\\x\\y", "\\", ".") into
+// the POSIX one; 0 when it does not fit.
+int posix_directory_path(const char *path, char *out, size_t size)
+{
+    if (path[0] != '\0' && path[1] == ':')
+        path += 2;
+    size_t length = strlen(path);
+    if (length == 0 || length >= size)
+        return 0;
+    for (size_t i = 0; i <= length; i++)
+        out[i] = path[i] == '\\' ? '/' : path[i];
     return 1;
 }
 
@@ -101,17 +116,20 @@ void set_filetime(FILETIME *time, uint64_t ticks)
     time->dwHighDateTime = (DWORD)(ticks >> 32);
 }
 
-// Times outside the FILETIME range (before 1601, or after 30828-09-14 where
-// the tick count would reach the top bit) become its nearest end.
+// A time outside the FILETIME range (before 1601, or after 30828-09-14 where
+// the tick count would reach the top bit) has no FILETIME.  It is given one
+// with the top bit set, which the calendar conversion rejects, as Wine does
+// for a time before 1601: the listing shows no date, and no date criterion
+// selects it for a time it does not have.
 uint64_t ticks_of_timespec(const struct timespec &ts)
 {
     if (ts.tv_sec < -SECONDS_1601_TO_1970)
-        return 0;
+        return NO_FILETIME;
     uint64_t seconds = (uint64_t)((int64_t)ts.tv_sec + SECONDS_1601_TO_1970);
     if (seconds > LAST_FILETIME_SECOND)
-        return LAST_FILETIME;
+        return NO_FILETIME;
     uint64_t ticks = seconds * TICKS_PER_SECOND + (uint64_t)ts.tv_nsec / 100;
-    return ticks > LAST_FILETIME ? LAST_FILETIME : ticks;
+    return ticks > LAST_FILETIME ? NO_FILETIME : ticks;
 }
 
 void fill_from_entry(int dir_fd, const struct dirent64 *entry, WIN32_FIND_DATAA *data)
@@ -259,13 +277,19 @@ ssize_t read_xattr(int dir_fd, const char *name, char *text, size_t size)
     return getxattr(path, DOS_ATTRIBUTE_XATTR, text, size);
 }
 
-DWORD stored_dos_attributes(int dir_fd, const char *name)
+// 0 when the entry cannot be read.  No attribute, a file system without
+// them, or a value too long for Wine to read all mean none is stored.
+int stored_dos_attributes(int dir_fd, const char *name, DWORD *stored)
 {
     char text[65];  // Wine reads at most 64 bytes and ignores a longer value
     ssize_t length = read_xattr(dir_fd, name, text, sizeof text - 1);
-    if (length < 0)
+    *stored = 0;
+    if (length >= 0)
+        *stored = parse_dos_attribute_text(text, length);
+    else if (errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ERANGE &&
+             errno != ENOENT && errno != ELOOP)
         return 0;
-    return parse_dos_attribute_text(text, length);
+    return 1;
 }
 
 }  // namespace
@@ -319,17 +343,24 @@ BOOL FindClose(HANDLE handle)
     return close_stream(stream) == 0 ? TRUE : FALSE;
 }
 
-void complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
+int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
 {
     DirStream *stream = stream_of(handle);
-    if (stream == nullptr)
-        return;
+    if (stream == nullptr) {
+        errno = EBADF;
+        return 0;
+    }
     int dir_fd = stream->fd;
     if (parts & FIND_DATA_INODE) {
+        // A dangling link has no target to describe: the link itself is the
+        // entry.  Anything else that cannot be read is a failure, never a
+        // record of made-up values.
         struct stat st;
-        if (fstatat(dir_fd, data->cFileName, &st, 0) != 0 &&
-            fstatat(dir_fd, data->cFileName, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return;
+        if (fstatat(dir_fd, data->cFileName, &st, 0) != 0) {
+            if ((errno != ENOENT && errno != ELOOP) ||
+                fstatat(dir_fd, data->cFileName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return 0;
+        }
         uint64_t size = S_ISDIR(st.st_mode) ? 0 : (uint64_t)st.st_size;
         data->nFileSizeHigh = (DWORD)(size >> 32);
         data->nFileSizeLow = (DWORD)size;
@@ -339,6 +370,24 @@ void complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
         if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
             data->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
     }
-    if (parts & FIND_DATA_STORED_ATTRIBUTES)
-        data->dwFileAttributes |= stored_dos_attributes(dir_fd, data->cFileName);
+    if (parts & FIND_DATA_STORED_ATTRIBUTES) {
+        DWORD stored;
+        if (!stored_dos_attributes(dir_fd, data->cFileName, &stored))
+            return 0;
+        data->dwFileAttributes |= stored;
+    }
+    return 1;
+}
+
+int directory_identity(const char *path, DirectoryIdentity *identity)
+{
+    char posix_path[MAX_PATH];
+    if (!posix_directory_path(path, posix_path, sizeof posix_path))
+        return 0;
+    struct stat st;
+    if (stat(posix_path, &st) != 0)
+        return 0;
+    identity->volume = (uint64_t)st.st_dev;
+    identity->index = (uint64_t)st.st_ino;
+    return 1;
 }

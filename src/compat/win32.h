@@ -7,6 +7,7 @@
 // platform itself.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #ifdef _WIN32
@@ -100,13 +101,25 @@ BOOL FileTimeToSystemTime(const FILETIME *in, SYSTEMTIME *out);
 // that follow from the name alone; the rest is filled in here, only for
 // entries that need it, and only the parts asked for: what the inode holds
 // (size, times, read-only), and the hidden and system bits stored beside
-// it.  Windows delivers the whole record at once, so there it does nothing.
+// it.  Returns 0, with errno set, when the entry's details cannot be read.
+// Windows delivers the whole record at once, so there it does nothing.
 enum {
     FIND_DATA_INODE = 1,
     FIND_DATA_STORED_ATTRIBUTES = 2,
     FIND_DATA_ALL = FIND_DATA_INODE | FIND_DATA_STORED_ATTRIBUTES,
 };
-void complete_find_data(HANDLE handle, WIN32_FIND_DATAA *entry, int parts);
+int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *entry, int parts);
+
+// What makes a directory the same directory by whatever path it is reached:
+// device and inode, or volume serial number and file index.
+struct DirectoryIdentity {
+    uint64_t volume;
+    uint64_t index;
+};
+// The identity of the directory a path names (drive prefix and '\'
+// separators, as the enumeration takes it), links followed; 0 when it
+// cannot be had.
+int directory_identity(const char *path, DirectoryIdentity *identity);
 
 // Block-buffers a stream that is not a terminal, line-buffers one that is.
 // On Windows a console is also switched to UTF-8 for the run, since the

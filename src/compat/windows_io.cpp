@@ -42,9 +42,7 @@ int is_console(FILE *stream)
 }  // namespace
 
 // FindFirstFileA and FindNextFileA deliver the whole record already.
-void complete_find_data(HANDLE, WIN32_FIND_DATAA *, int)
-{
-}
+int complete_find_data(HANDLE, WIN32_FIND_DATAA *, int) { return 1; }
 
 // The Microsoft C runtime takes _IOLBF for full buffering, so a console gets
 // no buffer at all: each line then appears as soon as it is written.

@@ -108,24 +108,6 @@ def spec_length(names):
     return len("\\".join(["."] + list(names) + ["*"]))
 
 
-def walk_model(root, limit=LONGEST_SPEC):
-    """The lines of 'trawl *' run in root: every entry of every directory
-    whose specification fits, links to directories descended."""
-    lines = []
-
-    def visit(names):
-        if spec_length(names) > limit:
-            return
-        directory = os.path.join(root, *names)
-        for entry in os.scandir(directory):
-            lines.append("\\".join(names + [entry.name]))
-            if entry.is_dir(follow_symlinks=True):
-                visit(names + [entry.name])
-
-    visit([])
-    return lines
-
-
 class DeepChains(TreeTest):
     """A chain of directories deeper than the enumeration reaches: every
     directory whose "dir\\*" fits is listed with its entries, and the walk
@@ -177,34 +159,45 @@ class DeepChains(TreeTest):
 
 
 class LinkCycles(TreeTest):
-    """Links to directories are descended; a cycle ends where the path no
-    longer fits the enumeration."""
+    """A link is listed like any entry; the directory it leads to is descended
+    unless the walk is already inside it, and only once per argument."""
 
-    def test_cycles_end_at_the_path_limit(self):
+    def test_links_that_loop_or_repeat(self):
         cases = [
-            # the name is long enough for the path limit to come before the
-            # system's own limit of 40 links in one path
-            ("link to its own directory", [("loop-back-link", ".")]),
-            ("link to the parent", [("down/", None), ("down/up-to-the-top", "..")]),
+            # entries (a target makes a link), arguments, lines in any order
+            # ("a|b": whichever of the two the enumeration reaches first)
+            ("two links to the searched directory",
+             ["f.c", ("a", "."), ("b", ".")], ["*"], "a b f.c"),
+            ("the same, only the files", ["f.c", ("a", "."), ("b", ".")], ["*.c"], "f.c"),
+            ("a link up from a subdirectory",
+             ["s1/", "s1/x.c", "s2/", "s2/y.c", ("s1/up", "..")], ["*"],
+             "s1 s1\\up s1\\x.c s2 s2\\y.c"),
+            ("a link above the searched directory",
+             ["top/", "top/s1/", "top/s2/", ("top/up", "..")], ["top\\*"],
+             "top\\s1 top\\s2 top\\up top\\up\\top top\\up\\top\\s1 top\\up\\top\\s2 "
+             "top\\up\\top\\up"),
             ("two directories pointing at each other",
-             [("a/", None), ("b/", None), ("a/to-b-directory", "../b"),
-              ("b/to-a-directory", "../a")]),
+             ["a/", "b/", ("a/to-b", "../b"), ("b/to-a", "../a")], ["*"],
+             "a a\\to-b a\\to-b\\to-a b b\\to-a b\\to-a\\to-b"),
+            ("a link outside any loop",
+             ["x/", "x/real/", "x/real/h.c", "y/", ("y/lnk", "../x/real")], ["*.c"],
+             "x\\real\\h.c y\\lnk\\h.c"),
+            ("two links to one directory",
+             ["x/", "x/h.c", ("l1", "x"), ("l2", "x")], ["*"], "l1 l2 x x\\h.c l1\\h.c|l2\\h.c"),
         ]
-        for title, entries in cases:
+        for title, entries, args, lines in cases:
             with self.subTest(title):
                 self.tearDown()
                 self.setUp()
-                for name, target in entries:
-                    if target is None:
-                        self.make(name)
+                for entry in entries:
+                    if isinstance(entry, tuple):
+                        os.symlink(entry[1], self.path(entry[0]))
                     else:
-                        os.symlink(target, self.path(name))
-                expected = walk_model(self.root)
-                deepest = max(expected, key=len)
-                # The walk did go round the cycle many times.
-                self.assertGreater(len(deepest), LONGEST_SPEC - 20)
-                result = self.trawl("*")
-                self.assertRun(result, out="".join(line + "\n" for line in expected),
+                        self.make(entry)
+                result = self.trawl(*args)
+                chosen = [next((one for one in line.split("|") if one in result.lines()), line)
+                          for line in lines.split()]
+                self.assertRun(result, out="".join(line + "\n" for line in chosen),
                                ordered=False)
 
 

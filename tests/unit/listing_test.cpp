@@ -14,7 +14,9 @@ std::string printed_entry(const char *drive, const char *directory, const WIN32_
 {
     FILE *out = tmpfile();
     if (!out) return "<no temporary file>";
-    print_entry(out, drive, directory, &entry);
+    ShownPath path = {drive, "", ""};
+    shown_path_prefix(directory, &path.directory, &path.separator);
+    print_entry(out, &path, &entry);
     rewind(out);
     std::string text;
     for (int c; (c = fgetc(out)) != EOF;) text += (char)c;
