@@ -108,6 +108,24 @@ def spec_length(names):
     return len("\\".join(["."] + list(names) + ["*"]))
 
 
+def walk_model(root, limit=LONGEST_SPEC):
+    """The lines of 'trawl *' run in root, for a tree without links: every
+    entry of every directory whose specification fits."""
+    lines = []
+
+    def visit(names):
+        if spec_length(names) > limit:
+            return
+        directory = os.path.join(root, *names)
+        for entry in os.scandir(directory):
+            lines.append("\\".join(names + [entry.name]))
+            if entry.is_dir(follow_symlinks=False):
+                visit(names + [entry.name])
+
+    visit([])
+    return lines
+
+
 class DeepChains(TreeTest):
     """A chain of directories deeper than the enumeration reaches: every
     directory whose "dir\\*" fits is listed with its entries, and the walk
