@@ -299,6 +299,43 @@ class UnreadableDirectories(TreeTest):
         self.assertRun(result, out="open\\f\n", status=1)
 
 
+class UnreadableDetails(TreeTest):
+    """A directory that can be read but not searched: its names are known,
+    their details are not.  Options that need the details report each such
+    entry and leave it out; without them the name is listed."""
+
+    def test_entries_without_details(self):
+        if harness.WINDOWS:
+            self.skipTest("Wine opens directories in its server, which keeps the rights it "
+                          "started with; a private server without them needs a new prefix")
+        prefix = drop_read_rights()
+        if prefix is None:
+            self.skipTest("cannot run trawl without the rights that override permissions")
+        self.make("d/", "d/f")
+        unreadable = "trawl: d\\f: %s\n" % os.strerror(errno.EACCES)
+        cases = [
+            # arguments, whether d\f is listed
+            (["f"], True),
+            (["-r", "d\\f"], True),
+            (["-l", "f"], False),
+            (["-n", "f"], False),
+            (["-s0", "f"], False),
+            (["-d-1700", "f"], False),
+            (["-d!2000", "f"], False),
+            (["-t", "w", "f"], False),
+        ]
+        os.chmod(self.path("d"), 0o644)
+        try:
+            for args, listed in cases:
+                with self.subTest(args=args):
+                    result = run_with_prefix(prefix, args, self.root)
+                    self.assertEqual("d\\f" in result.out, listed, result)
+                    self.assertEqual(result.err, "" if listed else unreadable)
+                    self.assertEqual(result.status, 0 if listed else 1)
+        finally:
+            os.chmod(self.path("d"), 0o755)
+
+
 class HostileNames(TreeTest):
     """Names are printed as they are, byte for byte, and never taken as a
     format."""
@@ -367,6 +404,19 @@ class HostileNames(TreeTest):
     def test_ill_formed_pattern_with_percent_in_the_diagnostic(self):
         self.assertRun(self.trawl("%s%n[%x"), status=1,
                        err="trawl: ill-formed filename pattern '%s%n[%x'\n")
+
+
+class BackslashNames(TreeTest):
+    """Where a backslash is no separator, a directory 'x\\y' beside 'x/y' is
+    listed as itself and not searched: its path would name the other."""
+
+    def test_directory_named_with_a_backslash(self):
+        if harness.WINDOWS:
+            self.skipTest("Windows names cannot hold a backslash")
+        self.make("x/", "x/y/", "x/y/real", "x\\y/", "x\\y/fake")
+        result = self.trawl("*")
+        self.assertRun(result, out="x\nx\\y\nx\\y\nx\\y\\real\n", ordered=False,
+                       err="trawl: x\\y: not searched: the name holds a backslash\n")
 
 
 class VanishingDirectories(TreeTest):
