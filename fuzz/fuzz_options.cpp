@@ -1,6 +1,6 @@
 // Fuzzes parse_options over argument vectors made from the input: the
 // arguments are the NUL-separated pieces, after an argv[0] of "trawl".
-// A process end (usage error, -?) arrives as FuzzProcessEnded.  Checked:
+// A process end (usage error, -?) arrives as ProcessEnded.  Checked:
 // the index returned lies in [1, argc] and stops at a non-option; the
 // statuses are 0 or 255; every text in the settings points into the
 // argument vector or is the empty text of a value at the very end.
@@ -14,7 +14,7 @@
 
 #include <unistd.h>
 
-#include "fuzz_exit.h"
+#include "test_exit.h"
 #include "trawl.h"
 
 namespace {
@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     int first;
     try {
         first = parse_options(argc, argv.data());
-    } catch (const FuzzProcessEnded &ended) {
+    } catch (const ProcessEnded &ended) {
         if (ended.status != EXIT_LISTED && ended.status != EXIT_USAGE) fail("unexpected exit status", ended.status);
         check_settings(argv.data(), argc);
         return 0;

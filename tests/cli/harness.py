@@ -13,10 +13,14 @@ one expected text serves both builds.
 import datetime
 import errno
 import os
+import select
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
+
+from listing_order import probe_order
 
 TRAWL = os.environ.get("TRAWL_EXE", "")
 RUNNER = os.environ.get("TRAWL_RUNNER", "")
@@ -32,26 +36,8 @@ def _scratch_root():
     return None
 
 
-def _probe_order(root):
-    """'created' or 'reversed' when the file system lists a directory in the
-    order its entries were made (or the reverse), else None."""
-    probe = tempfile.mkdtemp(prefix="trawl-order-", dir=root)
-    try:
-        names = ["m", "c", "x", "a", "q"]
-        for name in names:
-            open(os.path.join(probe, name), "w").close()
-        listed = [e.name for e in os.scandir(probe)]
-        if listed == names:
-            return "created"
-        if listed == names[::-1]:
-            return "reversed"
-        return None
-    finally:
-        shutil.rmtree(probe)
-
-
 SCRATCH = _scratch_root()
-ORDER = _probe_order(SCRATCH)
+ORDER = probe_order(SCRATCH)
 
 
 def _decode(data, stream):
@@ -77,27 +63,88 @@ class Result:
         return "Result(status=%r, out=%r, err=%r)" % (self.status, self.out, self.err)
 
 
-def run(args, cwd, stdin=subprocess.DEVNULL, timeout=120):
-    """Runs trawl with the given arguments in cwd."""
-    command = ([RUNNER] if RUNNER else []) + [TRAWL] + list(args)
+def command(args, prefix=()):
+    return list(prefix) + ([RUNNER] if RUNNER else []) + [TRAWL] + list(args)
+
+
+def run_to(stdout, args, cwd, prefix=(), stdin=subprocess.DEVNULL, timeout=120):
+    """Runs trawl (after the prefix command, such as setpriv, if any) with
+    standard output on the given file descriptor or file; standard error is
+    captured in a file, not a pipe: the Wine server keeps a copy of a
+    program's standard handles for a while after it ends, so a pipe would
+    not close.  Returns (status, error text)."""
     for attempt in range(3):
-        status, out, err = _run_once(command, cwd, stdin, timeout)
+        if attempt and hasattr(stdout, "truncate"):  # a rerun starts on an empty file
+            stdout.seek(0)
+            stdout.truncate()
+        with tempfile.TemporaryFile() as err:
+            done = subprocess.run(command(args, prefix), cwd=cwd, stdin=stdin, stdout=stdout,
+                                  stderr=err, timeout=timeout)
+            err.seek(0)
+            text = err.read()
         # A Wine server that is just shutting down when the next program
         # starts drops it; that is Wine's hiccup, not trawl's outcome.
-        if not (RUNNER and err.startswith(b"wine client error")):
+        if not (RUNNER and text.startswith(b"wine client error")):
             break
-    return Result(_decode(out, "stdout"), _decode(err, "stderr"), status)
+    return done.returncode, _decode(text, "stderr")
 
 
-def _run_once(command, cwd, stdin, timeout):
-    # Files, not pipes: the Wine server keeps a copy of a program's standard
-    # handles for a while after the program ends, so a pipe would not close.
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        done = subprocess.run(command, cwd=cwd, stdin=stdin, stdout=out, stderr=err,
-                              timeout=timeout)
+def run(args, cwd, stdin=subprocess.DEVNULL, timeout=120, prefix=()):
+    """Runs trawl with the given arguments in cwd."""
+    with tempfile.TemporaryFile() as out:
+        status, err = run_to(out, args, cwd, prefix, stdin, timeout)
         out.seek(0)
-        err.seek(0)
-        return done.returncode, out.read(), err.read()
+        return Result(_decode(out.read(), "stdout"), err, status)
+
+
+class PipeReader:
+    """trawl with standard output on a pipe that the test reads at its own
+    pace.  The Wine server may hold the pipe's write end for a while after
+    the program has ended, so the end of the output is the end of the
+    process, not the end of the pipe."""
+
+    def __init__(self, args, cwd):
+        self.err = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(command(args), cwd=cwd, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=self.err)
+        self.fd = self.process.stdout.fileno()
+        self.data = b""
+
+    def read_at_least(self, size, deadline=60):
+        end = time.monotonic() + deadline
+        while len(self.data) < size and time.monotonic() < end:
+            ready, _, _ = select.select([self.fd], [], [], 0.5)
+            if ready:
+                chunk = os.read(self.fd, 65536)
+                if not chunk:
+                    break
+                self.data += chunk
+
+    def read_to_exit(self, deadline=60):
+        end = time.monotonic() + deadline
+        while time.monotonic() < end:
+            ready, _, _ = select.select([self.fd], [], [], 0.2)
+            if ready:
+                chunk = os.read(self.fd, 65536)
+                if chunk:
+                    self.data += chunk
+                    continue
+                break
+            if self.process.poll() is not None:
+                break
+        status = self.process.wait(timeout=max(1, end - time.monotonic()))
+        self.process.stdout.close()
+        return status
+
+    def close_early(self):
+        self.process.stdout.close()
+        return self.process.wait(timeout=60)
+
+    def result(self, status):
+        self.err.seek(0)
+        err = _decode(self.err.read(), "stderr")
+        self.err.close()
+        return Result(_decode(self.data, "stdout"), err, status)
 
 
 class TreeTest(unittest.TestCase):

@@ -7,100 +7,18 @@ changes."""
 import errno
 import os
 import re
-import select
 import signal
 import subprocess
 import tempfile
 import time
 
 import harness
-from harness import TreeTest, Result
+from harness import PipeReader, TreeTest, run_to
 
 # The longest specification the enumeration takes, the terminating NUL not
 # counted.  The native layer takes MAX_PATH less one; Wine converts an ANSI
 # name in a buffer of MAX_PATH + 1 wide characters and so takes 260.
 LONGEST_SPEC = 260 if harness.WINDOWS else 259
-
-
-def command(args):
-    return ([harness.RUNNER] if harness.RUNNER else []) + [harness.TRAWL] + list(args)
-
-
-def run_to(stdout, args, cwd, prefix=()):
-    """Runs trawl with standard output on the given file descriptor or file;
-    standard error is captured.  Returns (status, error text)."""
-    for attempt in range(3):
-        if attempt and hasattr(stdout, "truncate"):  # a rerun starts on an empty file
-            stdout.seek(0)
-            stdout.truncate()
-        with tempfile.TemporaryFile() as err:
-            done = subprocess.run(list(prefix) + command(args), cwd=cwd,
-                                  stdin=subprocess.DEVNULL, stdout=stdout, stderr=err,
-                                  timeout=120)
-            err.seek(0)
-            text = err.read()
-        # Wine's server, shutting down just as the program starts, drops it.
-        if not (harness.RUNNER and text.startswith(b"wine client error")):
-            break
-    return done.returncode, harness._decode(text, "stderr")
-
-
-def run_with_prefix(prefix, args, cwd):
-    """Like harness.run, with a command (such as setpriv) in front."""
-    with tempfile.TemporaryFile() as out:
-        status, err = run_to(out, args, cwd, prefix)
-        out.seek(0)
-        return Result(harness._decode(out.read(), "stdout"), err, status)
-
-
-class PipeReader:
-    """trawl with standard output on a pipe that the test reads at its own
-    pace.  The Wine server may hold the pipe's write end for a while after
-    the program has ended, so the end of the output is the end of the
-    process, not the end of the pipe."""
-
-    def __init__(self, args, cwd):
-        self.err = tempfile.TemporaryFile()
-        self.process = subprocess.Popen(command(args), cwd=cwd, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.PIPE, stderr=self.err)
-        self.fd = self.process.stdout.fileno()
-        self.data = b""
-
-    def read_at_least(self, size, deadline=60):
-        end = time.monotonic() + deadline
-        while len(self.data) < size and time.monotonic() < end:
-            ready, _, _ = select.select([self.fd], [], [], 0.5)
-            if ready:
-                chunk = os.read(self.fd, 65536)
-                if not chunk:
-                    break
-                self.data += chunk
-
-    def read_to_exit(self, deadline=60):
-        end = time.monotonic() + deadline
-        while time.monotonic() < end:
-            ready, _, _ = select.select([self.fd], [], [], 0.2)
-            if ready:
-                chunk = os.read(self.fd, 65536)
-                if chunk:
-                    self.data += chunk
-                    continue
-                break
-            if self.process.poll() is not None:
-                break
-        status = self.process.wait(timeout=max(1, end - time.monotonic()))
-        self.process.stdout.close()
-        return status
-
-    def close_early(self):
-        self.process.stdout.close()
-        return self.process.wait(timeout=60)
-
-    def result(self, status):
-        self.err.seek(0)
-        err = harness._decode(self.err.read(), "stderr")
-        self.err.close()
-        return Result(harness._decode(self.data, "stdout"), err, status)
 
 
 def spec_length(names):
@@ -175,10 +93,10 @@ class DeepChains(TreeTest):
                     expected.append(shown + "f")
                 # The chain goes on below the last directory enumerated.
                 self.assertLess(depth, len(names))
-                self.assertRun(run_with_prefix(SMALL_STACK, ["*"], self.root),
+                self.assertRun(harness.run(["*"], self.root, prefix=SMALL_STACK),
                                out="".join(line + "\n" for line in expected))
                 # Only the entries that fit are found when the name is asked for.
-                deepest = run_with_prefix(SMALL_STACK, ["-l", "f"], self.root)
+                deepest = harness.run(["-l", "f"], self.root, prefix=SMALL_STACK)
                 listed = [re.match(r"\S+ +\S+ \S+ \S+  (.*)", line).group(1)
                           for line in deepest.lines() if line[:1] in ("-", "d")]
                 self.assertEqual(listed, [e for e in expected if e.endswith("f")], deepest)
@@ -275,8 +193,8 @@ class UnreadableDirectories(TreeTest):
             with self.subTest(mode=oct(mode)):
                 os.chmod(self.path("b"), mode)
                 try:
-                    result = run_with_prefix(prefix, ["*"], self.root)
-                    verbose = run_with_prefix(prefix, ["-v", "*"], self.root)
+                    result = harness.run(["*"], self.root, prefix=prefix)
+                    verbose = harness.run(["-v", "*"], self.root, prefix=prefix)
                 finally:
                     os.chmod(self.path("b"), 0o755)
                 shown = [line for line in everything if line not in hidden]
@@ -295,7 +213,7 @@ class UnreadableDirectories(TreeTest):
             self.skipTest("cannot run trawl without the rights that override permissions")
         self.make("locked/", "locked/f", "open/", "open/f")
         os.chmod(self.path("locked"), 0)
-        result = run_with_prefix(prefix, ["open\\f", "locked\\*"], self.root)
+        result = harness.run(["open\\f", "locked\\*"], self.root, prefix=prefix)
         self.assertRun(result, out="open\\f\n", status=1)
 
 
@@ -328,7 +246,7 @@ class UnreadableDetails(TreeTest):
         try:
             for args, listed in cases:
                 with self.subTest(args=args):
-                    result = run_with_prefix(prefix, args, self.root)
+                    result = harness.run(args, self.root, prefix=prefix)
                     self.assertEqual("d\\f" in result.out, listed, result)
                     self.assertEqual(result.err, "" if listed else unreadable)
                     self.assertEqual(result.status, 0 if listed else 1)
