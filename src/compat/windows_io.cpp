@@ -20,13 +20,27 @@ char output_buffer[64 * 1024];
 
 UINT console_code_page_at_start;
 
-// The console's code page outlives the program: give it back.
+// The console's code page outlives the program: give it back.  Every end
+// through exit() does so by the atexit handler, a failed write included.
 void restore_console_code_page() { SetConsoleOutputCP(console_code_page_at_start); }
+
+// Ctrl+C, Ctrl+Break and closing the console window end the process through
+// the system's default handler, which runs no atexit handlers.  This one
+// runs first, on a thread of its own, and returns FALSE so that the default
+// handling still ends the run as the user asked.
+BOOL WINAPI restore_console_code_page_on_event(DWORD)
+{
+    restore_console_code_page();
+    return FALSE;
+}
 
 void use_utf8_console()
 {
     console_code_page_at_start = GetConsoleOutputCP();
     if (console_code_page_at_start == 0 || console_code_page_at_start == CP_UTF8) return;
+    // The handler goes first, so that no event finds the code page switched
+    // and nobody to give it back.
+    SetConsoleCtrlHandler(restore_console_code_page_on_event, TRUE);
     if (SetConsoleOutputCP(CP_UTF8)) atexit(restore_console_code_page);
 }
 

@@ -2,7 +2,8 @@
 """Makes the .zip of a configured and built Windows tree with cpack, checks
 that it holds exactly the program, the manual as text and the licence, and
 runs the packaged trawl.exe (through the Wine wrapper) from where it was
-unpacked: its information text and a search in a small tree."""
+unpacked: its information text and a search in a small tree.  Stripping
+must leave the version resource as it was built."""
 
 import argparse
 import os
@@ -11,6 +12,7 @@ import sys
 import tempfile
 import zipfile
 
+from check_version_resource import read_version_info
 from install_checks import information_text_ok, make_package, make_tree, search_lines
 
 
@@ -49,7 +51,12 @@ def main():
             print("\n".join(problems))
             return 1
 
-        command = [args.runner, os.path.join(work, "unpacked", folder, "trawl.exe")]
+        packaged = os.path.join(work, "unpacked", folder, "trawl.exe")
+        built = read_version_info(os.path.join(args.build, "trawl.exe"))
+        if built is None or read_version_info(packaged) != built:
+            print("the packaged trawl.exe lost the version resource of the built one")
+            return 1
+        command = [args.runner, packaged]
         if not information_text_ok(command):
             return 1
         tree = os.path.join(work, "tree")
