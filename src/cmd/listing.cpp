@@ -172,6 +172,7 @@ void add_to_grand_totals(GrandTotals *grand, int32_t count, const RunTotals *run
 // failure to write is reported, and the status never says success.
 void check_output(FILE *out)
 {
+    finish_line(out);
     if (!ferror(out)) return;
     int error = errno;
     if (!write_error_is_closed_pipe(error)) fprintf(stderr, "%s: %s\n", PROGRAM_NAME, strerror(error));

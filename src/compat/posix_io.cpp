@@ -20,4 +20,7 @@ void set_output_buffering(FILE *stream)
         setvbuf(stream, output_buffer, _IOFBF, sizeof output_buffer);
 }
 
+// The C library already line-buffers a terminal.
+void finish_line(FILE *) {}
+
 int write_error_is_closed_pipe(int error) { return error == EPIPE; }

@@ -126,6 +126,9 @@ int directory_identity(const char *path, DirectoryIdentity *identity);
 // program's ANSI code page is UTF-8 (see trawl.manifest).
 void set_output_buffering(FILE *stream);
 
+// Called after each complete line: a console shows it at once.
+void finish_line(FILE *stream);
+
 // Whether a failed write (errno as the C library left it) went to a pipe
 // whose reader has gone.
 int write_error_is_closed_pipe(int error);

@@ -20,6 +20,10 @@ char output_buffer[64 * 1024];
 
 UINT console_code_page_at_start;
 
+// Set when standard output is a console, which is written a whole buffer
+// at a time but flushed at the end of every line.
+FILE *console_output;
+
 // The console's code page outlives the program: give it back.  Every end
 // through exit() does so by the atexit handler, a failed write included.
 void restore_console_code_page() { SetConsoleOutputCP(console_code_page_at_start); }
@@ -58,15 +62,22 @@ int is_console(FILE *stream)
 // FindFirstFileA and FindNextFileA deliver the whole record already.
 int complete_find_data(HANDLE, WIN32_FIND_DATAA *, int) { return 1; }
 
-// The Microsoft C runtime takes _IOLBF for full buffering, so a console gets
-// no buffer at all: each line then appears as soon as it is written.
+// The Microsoft C runtime takes _IOLBF for full buffering, and an
+// unbuffered stream reaches a console one character at a time, which a
+// console shows tens of times slower than whole lines.  So a console gets
+// the buffer too, and finish_line pushes out each line as it is complete.
 void set_output_buffering(FILE *stream)
 {
+    setvbuf(stream, output_buffer, _IOFBF, sizeof output_buffer);
     if (is_console(stream)) {
-        setvbuf(stream, nullptr, _IONBF, 0);
+        console_output = stream;
         use_utf8_console();
-    } else
-        setvbuf(stream, output_buffer, _IOFBF, sizeof output_buffer);
+    }
+}
+
+void finish_line(FILE *stream)
+{
+    if (stream == console_output) fflush(stream);
 }
 
 // The C runtime reports a write to a pipe whose reader has gone as EPIPE or
