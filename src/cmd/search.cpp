@@ -127,7 +127,7 @@ static int32_t list_matches(const Walk *walk, const char *spec, const char *show
     if (!scan_first(spec, &scan)) return 0;
     do {
         WIN32_FIND_DATAA *entry = &scan.find_data;
-        if (!pattern_match_unchecked(walk->pattern, entry->cFileName)) continue;
+        if (!wildcat_match_unchecked(walk->pattern, entry->cFileName)) continue;
         // The filter turns "." and ".." away in any case unless -a or -A is
         // given; no need to read their details first.
         if (!walk->dots_listed && is_dot_entry(entry->cFileName)) continue;
@@ -168,7 +168,7 @@ int32_t search_tree(FILE *out, const char *argument)
 {
     SplitArgument split;
     int fits = split_argument(argument, &split);
-    if (!pattern_is_valid(split.pattern)) {
+    if (!wildcat_is_valid(split.pattern)) {
         fprintf(stderr, "%s: ill-formed filename pattern '%s'\n", PROGRAM_NAME, split.pattern);
         return 0;
     }
