@@ -1,4 +1,4 @@
-// Fuzzes the wildcard library: validation, both matchers, and the memoised
+// Fuzzes the wildcard library: validation, the three matchers, and the table
 // matcher against a plain recursion written out here as the oracle.
 //
 // Input: pattern, NUL, name.  Without a NUL the input is both.  Names are
@@ -63,6 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const int valid = wildcat_is_valid(p);
     const int checked = wildcat_match(p, n);
     const int unchecked = wildcat_match_unchecked(p, n);
+    wildcat_compiled compiled;
+    wildcat_compile(p, &compiled);
+    const int precompiled = wildcat_match_compiled(&compiled, n);
+    if (precompiled != checked) disagree("wildcat_match_compiled", precompiled, checked, pattern, name);
     if (valid != oracle_is_valid(p)) disagree("wildcat_is_valid", valid, !valid, pattern, name);
     if (checked != 0 && checked != 1) disagree("wildcat_match range", checked, 1, pattern, name);
     if (unchecked != 0 && unchecked != 1) disagree("wildcat_match_unchecked range", unchecked, 1, pattern, name);

@@ -9,7 +9,7 @@
 struct Walk {
     FILE *out;
     const char *drive;
-    const char *pattern;
+    const wildcat_compiled *pattern;
     int details_needed;  // FIND_DATA_* parts to complete
     int dots_listed;
 };
@@ -127,7 +127,7 @@ static int32_t list_matches(const Walk *walk, const char *spec, const char *show
     if (!scan_first(spec, &scan)) return 0;
     do {
         WIN32_FIND_DATAA *entry = &scan.find_data;
-        if (!wildcat_match_unchecked(walk->pattern, entry->cFileName)) continue;
+        if (!wildcat_match_compiled(walk->pattern, entry->cFileName)) continue;
         // The filter turns "." and ".." away in any case unless -a or -A is
         // given; no need to read their details first.
         if (!walk->dots_listed && is_dot_entry(entry->cFileName)) continue;
@@ -168,7 +168,8 @@ int32_t search_tree(FILE *out, const char *argument)
 {
     SplitArgument split;
     int fits = split_argument(argument, &split);
-    if (!wildcat_is_valid(split.pattern)) {
+    wildcat_compiled pattern;
+    if (!wildcat_compile(split.pattern, &pattern)) {
         fprintf(stderr, "%s: ill-formed filename pattern '%s'\n", PROGRAM_NAME, split.pattern);
         return 0;
     }
@@ -176,7 +177,7 @@ int32_t search_tree(FILE *out, const char *argument)
         fprintf(stderr, "%s: path too long '%s'\n", PROGRAM_NAME, argument);
         return 0;
     }
-    Walk walk = {out, split.drive, split.pattern, entry_details_needed(),
+    Walk walk = {out, split.drive, &pattern, entry_details_needed(),
                  settings.show_all || settings.show_all_but_dots};
     return search_directory(&walk, split.directory, split.shown_directory);
 }

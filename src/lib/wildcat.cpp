@@ -334,15 +334,17 @@ int match_by_table(const char *pattern, std::size_t length, const char *name, st
     return match_table<(TABLE_MAX + 1) / 64>(pattern, length, name, name_length);
 }
 
-int match_from(const char *p, const char *name, std::size_t n, bool chosen);
+int match_from(const char *p, const char *name, std::size_t n, bool chosen, const Rest *known = nullptr);
 
 // The star run that starts at `run`, followed by the pattern at rest, at
 // name position n.  `chosen` is false at the first run of a match, where
-// the engine is chosen; behind it the plain loop goes on.
+// the engine is chosen (from `known` when the pattern was compiled);
+// behind it the plain loop goes on.
 #if defined(__GNUC__)
 __attribute__((noinline))
 #endif
-int match_star_run(const char *run, const char *rest, const char *name, std::size_t n, bool any, bool chosen)
+int match_star_run(const char *run, const char *rest, const char *name, std::size_t n, bool any, bool chosen,
+                   const Rest *known)
 {
     const char *tail = name + n;
     const std::size_t left = std::strlen(tail);
@@ -356,7 +358,7 @@ int match_star_run(const char *run, const char *rest, const char *name, std::siz
     if (chosen) {
         fixed = fixed_length(rest, &need);
     } else {
-        const Rest shape = scan_rest(rest);
+        const Rest shape = known != nullptr ? *known : scan_rest(rest);
         fixed = shape.fixed;
         need = shape.need;
         const std::size_t length = static_cast<std::size_t>(rest - run) + shape.length;
@@ -380,7 +382,7 @@ int match_star_run(const char *run, const char *rest, const char *name, std::siz
 }
 
 // 1 when the name from position n matches the pattern from p.
-int match_from(const char *p, const char *name, std::size_t n, bool chosen)
+int match_from(const char *p, const char *name, std::size_t n, bool chosen, const Rest *known)
 {
     int negated = 0;  // an odd number of '!' met so far at this level
     for (;;) {
@@ -401,7 +403,7 @@ int match_from(const char *p, const char *name, std::size_t n, bool chosen)
                 if (*p++ == '*') any = true;
             }
             if (any && *p == '\0') return 1 ^ negated;  // takes all the rest
-            return match_star_run(run, p, name, n, any, chosen) ^ negated;
+            return match_star_run(run, p, name, n, any, chosen, known) ^ negated;
         }
         case '!':
             if (*p == '\0') return negated;
@@ -426,6 +428,19 @@ int match_from(const char *p, const char *name, std::size_t n, bool chosen)
             break;
         }
     }
+}
+
+// The pattern behind the first star run the matcher meets, stepping as it
+// does; null when it meets none.
+const char *behind_first_run(const char *p)
+{
+    while (*p != '\0' && !is_star(*p)) {
+        p = *p == '!' ? p + 1 : skip_item(p);
+        if (p == nullptr) return nullptr;
+    }
+    if (*p == '\0') return nullptr;
+    while (is_star(*p)) ++p;
+    return p;
 }
 
 }  // namespace
@@ -476,6 +491,31 @@ int wildcat_match_unchecked(const char *pattern, const char *name)
 {
     if (name == nullptr || pattern == nullptr) return 0;
     return match_from(pattern, name, 0, false);
+}
+
+int wildcat_compile(const char *pattern, wildcat_compiled *compiled)
+{
+    if (compiled == nullptr) return 0;
+    compiled->pattern = nullptr;
+    if (!wildcat_is_valid(pattern)) return 0;
+    compiled->pattern = pattern;
+    const char *rest = behind_first_run(pattern);
+    const Rest shape = rest != nullptr ? scan_rest(rest) : Rest{};
+    compiled->rest_fixed = shape.fixed;
+    compiled->rest_need = shape.need;
+    compiled->rest_least = shape.least;
+    compiled->rest_backtracks = shape.backtracks;
+    compiled->rest_length = shape.length;
+    return 1;
+}
+
+int wildcat_match_compiled(const wildcat_compiled *compiled, const char *name)
+{
+    if (compiled == nullptr || compiled->pattern == nullptr || name == nullptr) return 0;
+    if (*name == '\0') return *compiled->pattern == '\0' ? 1 : 0;
+    const Rest shape{compiled->rest_fixed != 0, compiled->rest_need, compiled->rest_least,
+                     compiled->rest_backtracks != 0, compiled->rest_length};
+    return match_from(compiled->pattern, name, 0, false, &shape);
 }
 
 }  // extern "C"

@@ -18,6 +18,8 @@
 #ifndef WILDCAT_H
 #define WILDCAT_H
 
+#include <stddef.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -31,6 +33,25 @@ int wildcat_match(const char *pattern, const char *name);
 /* Matches without validating; an ill-formed part simply fails to match
  * where it stands.  0 for a null pattern or name. */
 int wildcat_match_unchecked(const char *pattern, const char *name);
+
+/* A pattern analysed once for matching many names.  It points into the
+ * caller's pattern, which must stay unchanged while the object is used;
+ * the other members belong to the library. */
+typedef struct wildcat_compiled {
+    const char *pattern; /* null when the pattern was ill-formed */
+    int rest_fixed;
+    int rest_backtracks;
+    size_t rest_need;
+    size_t rest_least;
+    size_t rest_length;
+} wildcat_compiled;
+
+/* Validates the pattern and analyses it into *compiled: 1 when it is
+ * well-formed, else 0, and the object then matches no name. */
+int wildcat_compile(const char *pattern, wildcat_compiled *compiled);
+
+/* The same result as wildcat_match(pattern, name) for the compiled pattern. */
+int wildcat_match_compiled(const wildcat_compiled *compiled, const char *name);
 
 #ifdef __cplusplus
 }

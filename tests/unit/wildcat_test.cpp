@@ -29,6 +29,15 @@ struct ValidRow {
     int valid;
 };
 
+// Compiles, then matches: the same result as wildcat_match.
+int compiled_match(const char *pattern, const char *name)
+{
+    wildcat_compiled compiled;
+    const int valid = wildcat_compile(pattern, &compiled);
+    EXPECT_EQ(valid, wildcat_is_valid(pattern));
+    return wildcat_match_compiled(&compiled, name);
+}
+
 void check_rows(const MatchRow *rows, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
@@ -37,6 +46,7 @@ void check_rows(const MatchRow *rows, std::size_t count)
                                           << "\" name \"" << (r.name ? r.name : "(null)") << "\"");
         EXPECT_EQ(wildcat_match(r.pattern, r.name), r.checked);
         EXPECT_EQ(wildcat_match_unchecked(r.pattern, r.name), r.unchecked);
+        EXPECT_EQ(compiled_match(r.pattern, r.name), r.checked);
         // The table itself agrees with the plain algorithm.
         EXPECT_EQ(oracle_match(r.pattern, r.name), r.checked);
         EXPECT_EQ(oracle_unchecked(r.pattern, r.name), r.unchecked);
@@ -293,6 +303,13 @@ TEST(Wildcat, NullPointers)
     EXPECT_EQ(wildcat_match_unchecked(nullptr, nullptr), 0);
     EXPECT_EQ(wildcat_match_unchecked("*", nullptr), 0);
     EXPECT_EQ(wildcat_match_unchecked("*a*b", nullptr), 0);
+    wildcat_compiled compiled;
+    EXPECT_EQ(wildcat_compile(nullptr, &compiled), 0);
+    EXPECT_EQ(wildcat_match_compiled(&compiled, "a"), 0);
+    EXPECT_EQ(wildcat_compile("*", nullptr), 0);
+    EXPECT_EQ(wildcat_match_compiled(nullptr, "a"), 0);
+    ASSERT_EQ(wildcat_compile("*", &compiled), 1);
+    EXPECT_EQ(wildcat_match_compiled(&compiled, nullptr), 0);
 }
 
 TEST(Wildcat, Validity)
@@ -354,7 +371,7 @@ TEST(Wildcat, RandomAgainstPlainRecursion)
                                          'a', 'b', 'A', 'B', 'z', '\xE9', '\xC9'};
     static const char name_chars[] = {'.', '.', 'a', 'b', 'A', 'B', 'z', '-', ']', '!', '*', '`', '\xE9', '\xC9'};
     std::mt19937 rng(20261207u);
-    std::size_t memo_like = 0;
+    std::size_t many_runs = 0;
     const int rounds = 300000;
     for (int i = 0; i < rounds; ++i) {
         std::string pattern;
@@ -371,7 +388,7 @@ TEST(Wildcat, RandomAgainstPlainRecursion)
         std::string name;
         std::size_t nlen = rng() % 9;
         for (std::size_t k = 0; k < nlen; ++k) name += name_chars[rng() % sizeof name_chars];
-        if (stars >= 2) ++memo_like;
+        if (stars >= 2) ++many_runs;
 
         const char *p = pattern.c_str();
         const char *n = name.c_str();
@@ -381,13 +398,14 @@ TEST(Wildcat, RandomAgainstPlainRecursion)
         ASSERT_EQ(wildcat_is_valid(p), want_valid) << "pattern \"" << pattern << "\"";
         ASSERT_EQ(wildcat_match_unchecked(p, n), want_unchecked) << "pattern \"" << pattern << "\" name \"" << name << "\"";
         ASSERT_EQ(wildcat_match(p, n), want_checked) << "pattern \"" << pattern << "\" name \"" << name << "\"";
+        ASSERT_EQ(compiled_match(p, n), want_checked) << "pattern \"" << pattern << "\" name \"" << name << "\"";
     }
-    // A good share of the pairs went through the memoised path.
-    EXPECT_GT(memo_like, static_cast<std::size_t>(rounds / 10));
+    // A good share of the pairs had the star runs that lead to the table.
+    EXPECT_GT(many_runs, static_cast<std::size_t>(rounds / 10));
 }
 
 // Longer names and patterns with several star runs, still small enough for
-// the oracle, so that the memo's columns are long.
+// the oracle, so that the table's rows are long.
 TEST(Wildcat, RandomLongerAgainstPlainRecursion)
 {
     static const char pattern_chars[] = {'*', '\x1A', '?', '!', '.', 'a', 'b', 'A', '[', ']', '-', '`'};
@@ -413,6 +431,7 @@ TEST(Wildcat, RandomLongerAgainstPlainRecursion)
         ASSERT_EQ(wildcat_match_unchecked(p, n), oracle_unchecked(p, n))
             << "pattern \"" << pattern << "\" name \"" << name << "\"";
         ASSERT_EQ(wildcat_match(p, n), oracle_match(p, n)) << "pattern \"" << pattern << "\" name \"" << name << "\"";
+        ASSERT_EQ(compiled_match(p, n), oracle_match(p, n)) << "pattern \"" << pattern << "\" name \"" << name << "\"";
     }
 }
 
@@ -475,8 +494,7 @@ TEST(Wildcat, PathologicalThousandCharacterPatterns)
     EXPECT_EQ(wildcat_match(q255.c_str(), a255.substr(1).c_str()), 0);
 }
 
-// Names longer than the memo table holds: fewer columns, or none, and the
-// plain recursion for the rest.
+// Names too long for the table's smaller sizes.
 TEST(Wildcat, NamesLongerThanTheTable)
 {
     std::string longname(70000, 'x');
@@ -487,8 +505,7 @@ TEST(Wildcat, NamesLongerThanTheTable)
     EXPECT_EQ(wildcat_match_unchecked("\x1A" "a\x1A" ".c", longname.c_str()), 1);
     EXPECT_EQ(wildcat_match_unchecked("\x1A" "a\x1A" "\x1A", longname.c_str()), 0);
 
-    // 131 columns fit for a 1,000-character name; this pattern has 132 runs,
-    // so its last run is matched by the plain recursion.
+    // 132 star runs against a 1,000-character name: the table's middle size.
     std::string name1000(999, 'a');
     name1000 += "b";
     std::string many;
