@@ -355,16 +355,18 @@ int match_star_run(const char *run, const char *rest, const char *name, std::siz
     }
     std::size_t need;
     bool fixed;
-    if (chosen) {
-        fixed = fixed_length(rest, &need);
+    if (known != nullptr) {
+        fixed = known->fixed;
+        need = known->need;
     } else {
+        fixed = fixed_length(rest, &need);  // stops at the first star: the common case costs no more
+    }
+    if (!fixed && !chosen) {
         const Rest shape = known != nullptr ? *known : scan_rest(rest);
-        fixed = shape.fixed;
-        need = shape.need;
         const std::size_t length = static_cast<std::size_t>(rest - run) + shape.length;
         // Before its first '!' the pattern cannot take fewer characters.
         if (shape.least > left) return 0;
-        if (!fixed && shape.backtracks && length <= TABLE_MAX && left <= TABLE_MAX)
+        if (shape.backtracks && length <= TABLE_MAX && left <= TABLE_MAX)
             return match_by_table(run, length, tail, left);
     }
     if (fixed) {

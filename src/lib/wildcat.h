@@ -8,11 +8,11 @@
  *
  * Every function returns exactly 1 or 0, allocates nothing and keeps no
  * state, so any number of calls may run at once.  Matching costs at most
- * about (pattern length) x (name length) steps and a few hundred bytes of
- * stack; a pattern longer than 255 characters behind its first star run
- * takes up to 48 KiB of stack.  Behind a first star run of more than
- * 131,071 characters the pattern is still matched correctly, by trying
- * every length of every star run.
+ * about (pattern length) x (name length) steps and, for patterns with
+ * several star runs, a table on the stack sized to the pattern and the
+ * name: under 100 bytes up to 255 characters, 48 KiB at most.  A pattern
+ * or name longer than 131,071 characters is still matched correctly, by
+ * trying every length of every star run, which can take far longer.
  *
  * C and C++ callers alike: the names have C linkage. */
 #ifndef WILDCAT_H
