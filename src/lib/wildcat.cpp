@@ -9,9 +9,11 @@
 //   of the run can work.  The loop tries each length of the backtracking
 //   run, and each try reads the rest once.
 // - Otherwise the table: the result of every (pattern position, name
-//   position) pair, filled a name position at a time from the end of the
-//   name, so two columns of one bit per pattern position suffice and the
-//   work is the product of the two lengths, whatever the stars.
+//   position) pair, filled an item at a time from the end of the pattern,
+//   so two rows of one bit per name position suffice and the work is the
+//   product of the two lengths, whatever the stars.  Past 131,071
+//   characters the longer of the two is taken in stretches, so the frame
+//   stays fixed; when both are that long there is no result (0).
 //
 // '!' negates the rest of the pattern: a flag the loop's result is XORed
 // with, and in the table the negation of the entry behind it.
@@ -22,6 +24,10 @@
 #include <cstring>
 
 namespace {
+
+// What a match returns when its pattern and its name are both too long for
+// the table; every caller of the library sees 0, whatever '!' stands before.
+const int TOO_LONG = -1;
 
 const char QUOTE = '`';  // 0x60, the grave accent
 const char DOTSTAR = '\x1A';
@@ -179,47 +185,61 @@ inline int highest_bit(std::uint64_t word)
 #endif
 }
 
-// Marks where each item of the pattern starts, and the end.  Returns the
-// position of an item the end of the pattern cuts off (its entry is always
-// false), or length + 1 when there is none.
-std::size_t mark_items(const char *pattern, std::size_t length, std::uint64_t *starts)
+// Marks where each item of the pattern that starts in [low, high) starts
+// (bit i - low).  Items are found by stepping from the pattern's start, so
+// a stretch far into a long pattern costs a scan of all before it.  Returns
+// the position of an item the end of the pattern cuts off (its entry is
+// always false; no item follows it), or SIZE_MAX when none is met.
+std::size_t mark_items(const char *pattern, std::size_t low, std::size_t high, std::uint64_t *starts)
 {
-    std::size_t cut = length + 1;
+    std::memset(starts, 0, (high - low + 63) / 64 * sizeof starts[0]);
     for (const char *p = pattern; *p != '\0';) {
         const std::size_t at = static_cast<std::size_t>(p - pattern);
-        put_bit(starts, at, true);
+        if (at >= high) break;
+        if (at >= low) put_bit(starts, at - low, true);
         const char *end = (*p == '?' || *p == '!' || is_star(*p)) ? p + 1 : skip_item(p);
-        if (end == nullptr) {
-            cut = at;
-            break;
-        }
+        if (end == nullptr) return at;
         p = end;
     }
-    put_bit(starts, length, true);
-    return cut;
+    return SIZE_MAX;
 }
 
-// The rows of the table: for one item of the pattern, bit n tells whether
-// the pattern from that item matches the name from position n.  A row has
-// name length + 1 bits; the bits above are kept clear.
+// The rows of the table cover a stretch of the name: for one item of the
+// pattern, bit n tells whether the pattern from that item matches the name
+// from position first + n.  A row has `count` bits; the bits above are kept
+// clear.  What lies behind the stretch comes in as one bit per row, its
+// value at position first + count: behind_edge for the row of the item
+// behind, own_edge for the row being computed.
 struct Rows {
     std::size_t words;
-    std::size_t name_length;
+    std::size_t count;
 };
 
-// row[n] = behind[n + 1] for n below the name length; the last bit clear.
-void shift_down(const Rows &rows, const std::uint64_t *behind, std::uint64_t *row)
+// row[n] = behind[n + 1], and behind_edge for the last bit.
+void shift_down(const Rows &rows, const std::uint64_t *behind, bool behind_edge, std::uint64_t *row)
 {
     for (std::size_t w = 0; w < rows.words; ++w) {
         std::uint64_t above = w + 1 < rows.words ? behind[w + 1] << 63 : 0;
         row[w] = (behind[w] >> 1) | above;
     }
-    put_bit(row, rows.name_length, false);
+    put_bit(row, rows.count - 1, behind_edge);
+}
+
+// Every bit of the row set.
+void fill_row(const Rows &rows, std::uint64_t *row)
+{
+    for (std::size_t w = 0; w < rows.words; ++w) row[w] = ~std::uint64_t{0};
+    const std::size_t used = rows.count & 63;
+    if (used != 0) row[rows.words - 1] &= (std::uint64_t{1} << used) - 1;
 }
 
 // '*': every position up to the last one the rest matches from.
-void any_run_row(const Rows &rows, const std::uint64_t *behind, std::uint64_t *row)
+void any_run_row(const Rows &rows, const std::uint64_t *behind, bool own_edge, std::uint64_t *row)
 {
+    if (own_edge) {
+        fill_row(rows, row);
+        return;
+    }
     std::size_t w = rows.words;
     while (w > 0 && behind[w - 1] == 0) row[--w] = 0;
     if (w == 0) return;
@@ -231,11 +251,11 @@ void any_run_row(const Rows &rows, const std::uint64_t *behind, std::uint64_t *r
 
 // 0x1A: a position the rest matches from, or one free of '.' in front of
 // a position the run matches from.
-void dot_run_row(const Rows &rows, const char *name, const std::uint64_t *behind, std::uint64_t *row)
+void dot_run_row(const Rows &rows, const char *name, const std::uint64_t *behind, bool own_edge, std::uint64_t *row)
 {
     std::memset(row, 0, rows.words * sizeof row[0]);
-    bool matches = false;
-    for (std::size_t n = rows.name_length + 1; n-- > 0;) {
+    bool matches = own_edge;
+    for (std::size_t n = rows.count; n-- > 0;) {
         matches = get_bit(behind, n) || (matches && name[n] != '.');
         if (matches) put_bit(row, n, true);
     }
@@ -244,18 +264,23 @@ void dot_run_row(const Rows &rows, const char *name, const std::uint64_t *behind
 // '!': the opposite of the rest; a '!' that ends the pattern fails.
 void negation_row(const Rows &rows, const std::uint64_t *behind, bool at_end, std::uint64_t *row)
 {
-    for (std::size_t w = 0; w < rows.words; ++w) row[w] = at_end ? 0 : ~behind[w];
-    const std::size_t used = (rows.name_length + 1) & 63;
+    if (at_end) {
+        std::memset(row, 0, rows.words * sizeof row[0]);
+        return;
+    }
+    for (std::size_t w = 0; w < rows.words; ++w) row[w] = ~behind[w];
+    const std::size_t used = rows.count & 63;
     if (used != 0) row[rows.words - 1] &= (std::uint64_t{1} << used) - 1;
 }
 
 // An item that consumes one character: behind shifted down, kept where the
 // item admits the character.  Only the set bits are examined, so the work
-// follows the positions still alive.
+// follows the positions still alive.  The end of the name admits nothing:
+// no row has a bit set behind it.
 void character_row(const Rows &rows, const char *item, const char *name, const std::uint64_t *behind,
-                   std::uint64_t *row)
+                   bool behind_edge, std::uint64_t *row)
 {
-    shift_down(rows, behind, row);
+    shift_down(rows, behind, behind_edge, row);
     const char quoted = item[0] == QUOTE ? item[1] : item[0];
     for (std::size_t w = 0; w < rows.words; ++w) {
         std::uint64_t alive = row[w];
@@ -279,47 +304,93 @@ void character_row(const Rows &rows, const char *item, const char *name, const s
     }
 }
 
-// The table for a pattern and a name of up to WORDS * 64 - 1 characters
-// each: the rows of the items from the last to the first, each computed
-// from the row of the item behind it alone.
-template <std::size_t WORDS>
-int match_table(const char *pattern, std::size_t length, const char *name, std::size_t name_length)
-{
-    std::uint64_t starts[WORDS];
-    std::uint64_t row_a[WORDS];
-    std::uint64_t row_b[WORDS];
-    std::memset(starts, 0, (length / 64 + 1) * sizeof starts[0]);
-    const std::size_t cut = mark_items(pattern, length, starts);
-    const Rows rows{name_length / 64 + 1, name_length};
+// Where the table stands between two stretches of items: the row of the
+// item at `next` (the end of the pattern at first), and that row's value
+// behind the name's stretch.
+struct Progress {
+    std::uint64_t *behind;
+    std::uint64_t *row;
+    std::size_t next;
+    bool behind_edge;
+};
 
-    std::uint64_t *behind = row_a;
-    std::uint64_t *row = row_b;
-    std::memset(behind, 0, rows.words * sizeof behind[0]);
-    put_bit(behind, name_length, true);  // the end of the pattern matches the end of the name
-    std::size_t next = length;           // the item whose row `behind` is
-    for (std::size_t i = length; i-- > 0;) {
-        if (!get_bit(starts, i)) continue;
+// The rows of the items in [low, high) that `starts` marks, from the last to
+// the first, each from the row behind it alone.
+// `edges`, when not null, holds each item's value at the position behind
+// the name's stretch and takes its value at the stretch's first position.
+void fill_rows(const char *pattern, std::size_t length, std::size_t low, std::size_t high, const std::uint64_t *starts,
+               std::size_t cut, const char *name, const Rows &rows, std::uint64_t *edges, Progress *progress)
+{
+    for (std::size_t i = high; i-- > low;) {
+        if (!get_bit(starts, i - low)) continue;
         const char item = pattern[i];
+        const bool own_edge = edges != nullptr && get_bit(edges, i);
+        std::uint64_t *row = progress->row;
+        const std::uint64_t *behind = progress->behind;
         if (i == cut)
             std::memset(row, 0, rows.words * sizeof row[0]);
         else if (item == '*')
-            any_run_row(rows, behind, row);
+            any_run_row(rows, behind, own_edge, row);
         else if (item == DOTSTAR)
-            dot_run_row(rows, name, behind, row);
+            dot_run_row(rows, name, behind, own_edge, row);
         else if (item == '!')
-            negation_row(rows, behind, next == length, row);
+            negation_row(rows, behind, progress->next == length, row);
         else
-            character_row(rows, pattern + i, name, behind, row);
-        std::uint64_t *done = behind;
-        behind = row;
-        row = done;
-        next = i;
+            character_row(rows, pattern + i, name, behind, progress->behind_edge, row);
+        if (edges != nullptr) put_bit(edges, i, get_bit(row, 0));
+        progress->row = progress->behind;
+        progress->behind = row;
+        progress->next = i;
+        progress->behind_edge = own_edge;
     }
-    return get_bit(behind, 0);
 }
 
-// The longest pattern rest and name the table takes: more than a
-// command-line argument or a file name can hold on either platform.
+// The table for a pattern and a name of which at least one has fewer than
+// WORDS * 64 characters.  With a short name the rows cover all of it and
+// the pattern goes in stretches of WORDS * 64 positions; with a short
+// pattern the name goes in stretches, from its end, and `edges` carries
+// each item's value across from one stretch to the next.  Both longer:
+// no result within the frame, so TOO_LONG.
+template <std::size_t WORDS>
+int match_table(const char *pattern, std::size_t length, const char *name, std::size_t name_length)
+{
+    const std::size_t capacity = WORDS * 64;
+    std::uint64_t starts[WORDS];
+    std::uint64_t row_a[WORDS];
+    std::uint64_t row_b[WORDS];
+    std::uint64_t edges[WORDS];
+    if (name_length < capacity) {
+        const Rows rows{name_length / 64 + 1, name_length + 1};
+        std::memset(row_a, 0, rows.words * sizeof row_a[0]);
+        put_bit(row_a, name_length, true);  // the end of the pattern matches the end of the name
+        Progress progress{row_a, row_b, length, false};
+        for (std::size_t high = length; high > 0;) {
+            const std::size_t low = high > capacity ? high - capacity : 0;
+            const std::size_t cut = mark_items(pattern, low, high, starts);
+            fill_rows(pattern, length, low, high, starts, cut, name, rows, nullptr, &progress);
+            high = low;
+        }
+        return get_bit(progress.behind, 0);
+    }
+    if (length >= capacity) return TOO_LONG;
+    const std::size_t cut = mark_items(pattern, 0, length, starts);
+    std::memset(edges, 0, (length / 64 + 1) * sizeof edges[0]);
+    Progress progress{row_a, row_b, length, false};
+    for (std::size_t stop = name_length + 1; stop > 0;) {
+        const std::size_t first = stop > capacity ? stop - capacity : 0;
+        const Rows rows{(stop - first + 63) / 64, stop - first};
+        std::memset(progress.behind, 0, rows.words * sizeof progress.behind[0]);
+        if (stop == name_length + 1) put_bit(progress.behind, name_length - first, true);
+        progress.next = length;
+        progress.behind_edge = stop == name_length;  // the end of the pattern there
+        fill_rows(pattern, length, 0, length, starts, cut, name + first, rows, edges, &progress);
+        stop = first;
+    }
+    return get_bit(progress.behind, 0);
+}
+
+// The longest pattern rest or name the table takes whole; past it, the
+// other one is taken in stretches of this length.
 const std::size_t TABLE_MAX = 131071;
 
 // The table in a frame no larger than the pattern and the name need.
@@ -366,8 +437,7 @@ int match_star_run(const char *run, const char *rest, const char *name, std::siz
         const std::size_t length = static_cast<std::size_t>(rest - run) + shape.length;
         // Before its first '!' the pattern cannot take fewer characters.
         if (shape.least > left) return 0;
-        if (shape.backtracks && length <= TABLE_MAX && left <= TABLE_MAX)
-            return match_by_table(run, length, tail, left);
+        if (shape.backtracks) return match_by_table(run, length, tail, left);
     }
     if (fixed) {
         if (need > left || left - need > limit) return 0;
@@ -383,7 +453,8 @@ int match_star_run(const char *run, const char *rest, const char *name, std::siz
     return 0;
 }
 
-// 1 when the name from position n matches the pattern from p.
+// 1 when the name from position n matches the pattern from p, 0 when not,
+// TOO_LONG when the table cannot tell.
 int match_from(const char *p, const char *name, std::size_t n, bool chosen, const Rest *known)
 {
     int negated = 0;  // an odd number of '!' met so far at this level
@@ -405,7 +476,8 @@ int match_from(const char *p, const char *name, std::size_t n, bool chosen, cons
                 if (*p++ == '*') any = true;
             }
             if (any && *p == '\0') return 1 ^ negated;  // takes all the rest
-            return match_star_run(run, p, name, n, any, chosen, known) ^ negated;
+            const int result = match_star_run(run, p, name, n, any, chosen, known);
+            return result == TOO_LONG ? result : result ^ negated;
         }
         case '!':
             if (*p == '\0') return negated;
@@ -486,13 +558,13 @@ int wildcat_match(const char *pattern, const char *name)
     if (name == nullptr || pattern == nullptr) return 0;
     if (!wildcat_is_valid(pattern)) return 0;
     if (*name == '\0') return *pattern == '\0' ? 1 : 0;
-    return match_from(pattern, name, 0, false);
+    return match_from(pattern, name, 0, false) == 1;
 }
 
 int wildcat_match_unchecked(const char *pattern, const char *name)
 {
     if (name == nullptr || pattern == nullptr) return 0;
-    return match_from(pattern, name, 0, false);
+    return match_from(pattern, name, 0, false) == 1;
 }
 
 int wildcat_compile(const char *pattern, wildcat_compiled *compiled)
@@ -517,7 +589,7 @@ int wildcat_match_compiled(const wildcat_compiled *compiled, const char *name)
     if (*name == '\0') return *compiled->pattern == '\0' ? 1 : 0;
     const Rest shape{compiled->rest_fixed != 0, compiled->rest_need, compiled->rest_least,
                      compiled->rest_backtracks != 0, compiled->rest_length};
-    return match_from(compiled->pattern, name, 0, false, &shape);
+    return match_from(compiled->pattern, name, 0, false, &shape) == 1;
 }
 
 }  // extern "C"

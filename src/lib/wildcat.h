@@ -8,11 +8,13 @@
  *
  * Every function returns exactly 1 or 0, allocates nothing and keeps no
  * state, so any number of calls may run at once.  Matching costs at most
- * about (pattern length) x (name length) steps and, for patterns with
- * several star runs, a table on the stack sized to the pattern and the
- * name: under 100 bytes up to 255 characters, 48 KiB at most.  A pattern
- * or name longer than 131,071 characters is still matched correctly, by
- * trying every length of every star run, which can take far longer.
+ * about (pattern length) x (name length) steps, plus a rescan of the
+ * pattern per 131,072 characters of it, and, for patterns with several
+ * star runs, a table on the stack sized to the pattern and the name: under
+ * 100 bytes up to 255 characters, 64 KiB at most.  One of the two may be
+ * of any length.  When the pattern from its first star run on and the name
+ * from where that run starts are both longer than 131,071 characters, and
+ * more than one star run there can backtrack, every function returns 0.
  *
  * C and C++ callers alike: the names have C linkage. */
 #ifndef WILDCAT_H

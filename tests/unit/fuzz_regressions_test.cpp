@@ -57,6 +57,10 @@ TEST(FuzzRegressions, StarRunsBeyondTheMemoStayCheap)
         {"longest name, no b", runs, std::string(259, 'a'), 0},
         {"short name, no b", runs, std::string(100, 'a'), 0},
         {"ends in b", runs, std::string(258, 'a') + "b", 1},
+        // Past 131,071 characters the plain loop took every length of every run:
+        // the first overflowed the stack, the second took 20 s.
+        {"pattern past the table", repeated("*!!", 44000) + "*a*b", std::string(20000, 'a') + "b", 1},
+        {"name past the table", "*a*.c*b", std::string(140000, 'a') + ".cc", 0},
     };
     for (const TimedCase &c : cases) {
         int result = -1;
