@@ -92,24 +92,33 @@ const char *skip_item(const char *p)
     return p;
 }
 
-// When the pattern at p has no star, no '!' and no cut-off item, it
-// consumes exactly *count characters: returns 1 and sets *count.
-int fixed_length(const char *p, std::size_t *count)
+// How the pattern at p starts, as far as its first star or '!'.
+enum RestStart {
+    FIXED,     // no star, no '!', no cut-off item: it consumes exactly the items counted
+    LAST_RUN,  // such items, then one star run that ends the pattern and so cannot backtrack
+    OTHER,
+};
+
+// Reads no further than the first star or '!', so the common rests cost no
+// more than their leading items.
+RestStart rest_start(const char *p, std::size_t *count)
 {
     std::size_t items = 0;
-    while (*p != '\0') {
-        if (is_star(*p) || *p == '!') return 0;
+    while (*p != '\0' && !is_star(*p)) {
+        if (*p == '!') return OTHER;
         p = skip_item(p);
-        if (p == nullptr) return 0;
+        if (p == nullptr) return OTHER;
         ++items;
     }
     *count = items;
-    return 1;
+    if (*p == '\0') return FIXED;
+    while (is_star(*p)) ++p;
+    return *p == '\0' ? LAST_RUN : OTHER;
 }
 
 // What the pattern behind the first star run asks for.
 struct Rest {
-    bool fixed;          // as fixed_length: it consumes exactly `need` characters
+    bool fixed;          // as FIXED of rest_start: it consumes exactly `need` characters
     std::size_t need;
     std::size_t least;   // characters it consumes before its first '!', at least
     bool backtracks;     // it holds a star run that can backtrack
@@ -424,15 +433,18 @@ int match_star_run(const char *run, const char *rest, const char *name, std::siz
         const void *dot = std::memchr(tail, '.', left);
         if (dot != nullptr) limit = static_cast<std::size_t>(static_cast<const char *>(dot) - tail);
     }
-    std::size_t need;
+    std::size_t need = 0;
     bool fixed;
+    bool last_run = false;  // no need to scan the rest for the engine
     if (known != nullptr) {
         fixed = known->fixed;
         need = known->need;
     } else {
-        fixed = fixed_length(rest, &need);  // stops at the first star: the common case costs no more
+        const RestStart start = rest_start(rest, &need);
+        fixed = start == FIXED;
+        last_run = start == LAST_RUN;
     }
-    if (!fixed && !chosen) {
+    if (!fixed && !last_run && !chosen) {
         const Rest shape = known != nullptr ? *known : scan_rest(rest);
         const std::size_t length = static_cast<std::size_t>(rest - run) + shape.length;
         // Before its first '!' the pattern cannot take fewer characters.
