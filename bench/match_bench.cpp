@@ -41,7 +41,7 @@ void match_list(benchmark::State &state, const char *pattern)
     int matched = 0;
     for (auto _ : state) {
         matched = 0;
-        for (const std::string &name : list) matched += pattern_match_unchecked(pattern, name.c_str());
+        for (const std::string &name : list) matched += wildcat_match_unchecked(pattern, name.c_str());
         benchmark::DoNotOptimize(matched);
     }
     state.SetItemsProcessed(state.iterations() * static_cast<long>(list.size()));
@@ -51,25 +51,47 @@ void match_list(benchmark::State &state, const char *pattern)
     state.counters["matched"] = matched;
 }
 
+// The same list through a pattern compiled once, as the search does.
+void match_list_compiled(benchmark::State &state, const char *pattern)
+{
+    const std::vector<std::string> &list = names();
+    wildcat_compiled compiled;
+    wildcat_compile(pattern, &compiled);
+    int matched = 0;
+    for (auto _ : state) {
+        matched = 0;
+        for (const std::string &name : list) matched += wildcat_match_compiled(&compiled, name.c_str());
+        benchmark::DoNotOptimize(matched);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<long>(list.size()));
+    state.counters["matched"] = matched;
+}
+
 void BM_Plain(benchmark::State &state) { match_list(state, "readme.txt"); }
 void BM_OneStar(benchmark::State &state) { match_list(state, "*.c"); }
 void BM_Set(benchmark::State &state) { match_list(state, "[a-m]*.[ch]"); }
 void BM_ManyStars(benchmark::State &state) { match_list(state, "*a*b*c*.c"); }
 void BM_DotStar(benchmark::State &state) { match_list(state, "\x1A.*"); }
 
+void BM_PlainCompiled(benchmark::State &state) { match_list_compiled(state, "readme.txt"); }
+void BM_OneStarCompiled(benchmark::State &state) { match_list_compiled(state, "*.c"); }
+void BM_SetCompiled(benchmark::State &state) { match_list_compiled(state, "[a-m]*.[ch]"); }
+void BM_ManyStarsCompiled(benchmark::State &state) { match_list_compiled(state, "*a*b*c*.c"); }
+void BM_DotStarCompiled(benchmark::State &state) { match_list_compiled(state, "\x1A.*"); }
+
 // One name: *a*a*a*a*a*a*a*a*a*a*b against 250 'a' (the plain recursion would
 // take on the order of 250^10 steps).
 void BM_Pathological250(benchmark::State &state)
 {
     const std::string name(250, 'a');
-    for (auto _ : state) benchmark::DoNotOptimize(pattern_match_unchecked("*a*a*a*a*a*a*a*a*a*a*b", name.c_str()));
+    for (auto _ : state) benchmark::DoNotOptimize(wildcat_match_unchecked("*a*a*a*a*a*a*a*a*a*a*b", name.c_str()));
 }
 
 // One name: 1,000-character patterns against 255 'a'.
 void pathological_1000(benchmark::State &state, const std::string &pattern)
 {
     const std::string name(255, 'a');
-    for (auto _ : state) benchmark::DoNotOptimize(pattern_match_unchecked(pattern.c_str(), name.c_str()));
+    for (auto _ : state) benchmark::DoNotOptimize(wildcat_match_unchecked(pattern.c_str(), name.c_str()));
 }
 
 std::string repeat(const std::string &unit, std::size_t total)
@@ -95,6 +117,11 @@ BENCHMARK(BM_OneStar);
 BENCHMARK(BM_Set);
 BENCHMARK(BM_ManyStars);
 BENCHMARK(BM_DotStar);
+BENCHMARK(BM_PlainCompiled);
+BENCHMARK(BM_OneStarCompiled);
+BENCHMARK(BM_SetCompiled);
+BENCHMARK(BM_ManyStarsCompiled);
+BENCHMARK(BM_DotStarCompiled);
 BENCHMARK(BM_Pathological250);
 BENCHMARK(BM_Pathological1000StarA);
 BENCHMARK(BM_Pathological1000QStar);

@@ -6,7 +6,7 @@
 #   (cd build/windows && cpack)      -> trawl-1.0-win64.zip
 #
 # Two components: "program" (the executable, its manual and the licence) and
-# "library" (libwildcat.a, wildcat.h and the CMake package).  The .deb holds
+# "library" (libwildcat.a, wildcat.h, the CMake package and wildcat.pc).  The .deb holds
 # both; the .zip holds the program only.
 
 include(CMakePackageConfigHelpers)
@@ -72,6 +72,15 @@ install(FILES
   DESTINATION ${WILDCAT_CMAKE_DIR}
   COMPONENT library)
 
+# pkg-config: the prefix is the one given at install time, so the file is
+# written then (cmake --install --prefix may differ from the configured one).
+set(WILDCAT_PC_TEMPLATE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wildcat.pc.in)
+install(CODE "
+  set(PROJECT_VERSION ${PROJECT_VERSION})
+  configure_file(${WILDCAT_PC_TEMPLATE} ${CMAKE_BINARY_DIR}/wildcat.pc @ONLY)"
+  COMPONENT library)
+install(FILES ${CMAKE_BINARY_DIR}/wildcat.pc DESTINATION lib/pkgconfig COMPONENT library)
+
 # --- CPack -----------------------------------------------------------------
 
 set(CPACK_PACKAGE_NAME trawl)
@@ -125,12 +134,13 @@ if(BUILD_TESTING AND NOT CMAKE_CROSSCOMPILING)
   # The packaging tests need a plain build: a library built with the
   # sanitizers cannot be linked by a consumer that does not use them.
   if(NOT TRAWL_SANITIZE)
-    # cmake --install into a fresh prefix; a consumer project finds the
-    # library with find_package and runs.
+    # cmake --install into a fresh prefix; a C++ consumer project finds the
+    # library with find_package, a C one with pkg-config, and both run.
     add_test(NAME install_consumer
       COMMAND ${Python3_EXECUTABLE} ${trawl_install_tests}/check_install.py
               --build ${CMAKE_BINARY_DIR} --cmake ${CMAKE_COMMAND}
-              --consumer ${trawl_install_tests}/consumer)
+              --consumer ${trawl_install_tests}/consumer
+              --c-consumer ${trawl_install_tests}/consumer_c)
     # cpack -G DEB, unpacked with dpkg -x, and the packaged trawl run.
     add_test(NAME package_deb
       COMMAND ${Python3_EXECUTABLE} ${trawl_install_tests}/check_deb.py

@@ -10,7 +10,7 @@
 struct Walk {
     FILE *out;
     const char *drive;
-    const char *pattern;
+    const wildcat_compiled *pattern;
     int details_needed;  // FIND_DATA_* parts to complete
     int dots_listed;
 };
@@ -143,7 +143,7 @@ static int32_t list_matches(const Walk *walk, const char *spec, const ShownPath 
     if (!scan_first(spec, &scan)) return 0;
     do {
         WIN32_FIND_DATAA *entry = &scan.find_data;
-        if (!pattern_match_unchecked(walk->pattern, entry->cFileName)) continue;
+        if (!wildcat_match_compiled(walk->pattern, entry->cFileName)) continue;
         // The filter turns "." and ".." away in any case unless -a or -A is
         // given; no need to read their details first.
         if (!walk->dots_listed && is_dot_entry(entry->cFileName)) continue;
@@ -250,7 +250,8 @@ int32_t search_tree(FILE *out, const char *argument)
 {
     SplitArgument split;
     int fits = split_argument(argument, &split);
-    if (!pattern_is_valid(split.pattern)) {
+    wildcat_compiled pattern;
+    if (!wildcat_compile(split.pattern, &pattern)) {
         fprintf(stderr, "%s: ill-formed filename pattern '%s'\n", PROGRAM_NAME, split.pattern);
         return 0;
     }
@@ -259,7 +260,7 @@ int32_t search_tree(FILE *out, const char *argument)
         return 0;
     }
     forget_link_targets();
-    Walk walk = {out, split.drive, split.pattern, entry_details_needed(),
+    Walk walk = {out, split.drive, &pattern, entry_details_needed(),
                  settings.show_all || settings.show_all_but_dots};
     return search_directory(&walk, split.directory, split.shown_directory, nullptr);
 }

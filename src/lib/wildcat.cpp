@@ -1,27 +1,22 @@
 // wildcat: wildcard patterns for single file names.
 //
-// One recursive core, pattern_match_rest, is the plain matching algorithm.  The
-// refinements below keep it cheap and change no result:
+// The name is matched from the left, one pattern item at a time, up to the
+// first star run (adjacent '*' and 0x1A act as one run).  There the rest of
+// the pattern is scanned once, and the match goes one of two ways:
 //
-// - '!' is a tail call with a negation, so the core loops on with a flag
-//   instead of recursing; only the star wildcards ('*' and 0x1A) recurse.
-// - A run of adjacent star wildcards acts as one: it takes any run of the
-//   name when it holds a '*', and a run free of '.' when it is 0x1A only.
-// - When the rest of the pattern behind a star run has a fixed length (no
-//   star, no '!'), only one length of the run can work, and only it is tried.
-// - When the core meets the first star run and another one follows, the
-//   rest of the match (that run against the rest of the name) goes to a
-//   memo on the stack: one bit per (star run, name position), the value of
-//   the core at that run and position.  This is a pure function of the two
-//   positions, because a '!' before the run negates the caller's result, not
-//   the memoised one.  The columns are filled from the last run backwards,
-//   so filling one only looks up later ones and the recursion stays two
-//   levels deep.  A pattern with fewer runs never sees the table, and no
-//   pattern is scanned ahead before its first star run.
-// - A pattern with more star runs than the memo holds for the name is
-//   matched by a table of one bit per (pattern position, name position),
-//   filled one name position at a time, so matching never grows faster
-//   than the product of the two lengths.
+// - The plain loop, when at most one star run can backtrack.  The last run
+//   cannot when the rest behind it has a fixed length, since only one length
+//   of the run can work.  The loop tries each length of the backtracking
+//   run, and each try reads the rest once.
+// - Otherwise the table: the result of every (pattern position, name
+//   position) pair, filled an item at a time from the end of the pattern,
+//   so two rows of one bit per name position suffice and the work is the
+//   product of the two lengths, whatever the stars.  Past 131,071
+//   characters the longer of the two is taken in stretches, so the frame
+//   stays fixed; when both are that long there is no result (0).
+//
+// '!' negates the rest of the pattern: a flag the loop's result is XORed
+// with, and in the table the negation of the entry behind it.
 #include "wildcat.h"
 
 #include <cstddef>
@@ -30,56 +25,32 @@
 
 namespace {
 
+// What a match returns when its pattern and its name are both too long for
+// the table; every caller of the library sees 0, whatever '!' stands before.
+const int TOO_LONG = -1;
+
 const char QUOTE = '`';  // 0x60, the grave accent
 const char DOTSTAR = '\x1A';
 
-// The memo: MEMO_WORDS * 64 bits (16 KiB) for at most MEMO_RUNS star runs.
-// A 1,000-character pattern has at most 500 separate star runs, and 500 runs
-// over a 259-character name need 500 * 260 bits, which fits.  A pattern
-// with more runs than fit goes to the column table of match_by_columns.
-const std::size_t MEMO_WORDS = 2048;
-// A test build sets a smaller limit to send every many-star match to the
-// columns of match_by_columns.
-#ifdef WILDCAT_MEMO_RUNS
-const std::size_t MEMO_RUNS = WILDCAT_MEMO_RUNS;
-#else
-const std::size_t MEMO_RUNS = 512;
-#endif
-
-// One star run of the pattern, as the memo needs it.
-struct Run {
-    const char *after;  // the pattern behind the run
-    std::size_t pre;    // characters the pattern consumes before the run
-    std::size_t post;   // characters it consumes behind it, before any '!'
-    bool any;           // the run holds a '*' (else only 0x1A)
-};
-
-struct Memo {
-    std::uint64_t *bits;  // run r, position j: bit r * (len + 1) + j
-    const Run *run;
-    std::size_t runs;    // runs with a column
-    std::size_t filled;  // the columns of runs filled .. runs - 1 are done
-};
-
-// What the core needs beyond the two positions.
-struct Context {
-    const char *name;
-    std::size_t len;  // strlen(name); set only when memo is non-null
-    Memo *memo;       // null: plain recursion
-};
-
-inline int fold(char ch)
+inline int fold(char character)
 {
-    int v = static_cast<signed char>(ch);
-    return (v >= 'A' && v <= 'Z') ? v + 0x20 : v;
+    int value = static_cast<signed char>(character);
+    return (value >= 'A' && value <= 'Z') ? value + 0x20 : value;
 }
 
-inline bool is_star(char ch) { return ch == '*' || ch == DOTSTAR; }
+inline bool is_star(char character) { return character == '*' || character == DOTSTAR; }
 
-// Scans the set that starts at p (just behind the '[') as the matching
-// algorithm does at a '[', for the name character c.  Returns the position behind the
-// closing ']', or null when the set is not closed; *admitted tells whether
-// an item admits c (the NUL included: the caller rejects it).
+// An item that stands for exactly its own character.
+inline bool is_literal(char character)
+{
+    return character != '\0' && character != '?' && character != '!' && character != QUOTE && character != '[' &&
+           !is_star(character);
+}
+
+// Scans the set that starts at p (just behind the '[') for the name
+// character c.  Returns the position behind the closing ']', or null when
+// the set is not closed; *admitted tells whether an item admits c (the NUL
+// included: the caller rejects it).
 const char *scan_set(const char *p, char c, int *admitted)
 {
     int sense = 1;
@@ -87,404 +58,491 @@ const char *scan_set(const char *p, char c, int *admitted)
         ++p;
         sense = 0;
     }
-    int adm = !sense;
-    const int fc = fold(c);
+    int result = !sense;
+    const int folded = fold(c);
     while (*p != ']' && *p != '\0') {
         if (*p == QUOTE) ++p;
         if (*p == '\0') break;
-        char lo = *p++;
-        char hi = lo;
+        char low = *p++;
+        char high = low;
         if (*p == '-') {
             ++p;
             if (*p == QUOTE) ++p;
             if (*p == '\0') break;
-            hi = *p++;
+            high = *p++;
         }
         if (*p == '\0') break;
-        if (fold(lo) <= fc && fc <= fold(hi)) adm = sense;
+        if (fold(low) <= folded && folded <= fold(high)) result = sense;
     }
-    *admitted = adm;
+    *admitted = result;
     return *p == '\0' ? nullptr : p + 1;
 }
 
 // Steps over the item at p that consumes one name character ('?', a literal,
-// a quoted character or a set).  Returns null when it is cut off by the end
-// of the pattern, where the core fails.
+// a quoted character or a set).  Returns null when the end of the pattern
+// cuts it off; no match gets past that point.
 const char *skip_item(const char *p)
 {
-    char x = *p++;
-    if (x == QUOTE) return *p == '\0' ? nullptr : p + 1;
-    if (x == '[') {
+    char item = *p++;
+    if (item == QUOTE) return *p == '\0' ? nullptr : p + 1;
+    if (item == '[') {
         int unused;
         return scan_set(p, 'a', &unused);
     }
     return p;
 }
 
-// When the rest of the pattern at p has no star, no '!' and no ill-formed
-// part, it consumes exactly *count characters of the name: returns 1 and
-// sets *count.  Otherwise returns 0.
-int fixed_length(const char *p, std::size_t *count)
+// How the pattern at p starts, as far as its first star or '!'.
+enum RestStart {
+    FIXED,     // no star, no '!', no cut-off item: it consumes exactly the items counted
+    LAST_RUN,  // such items, then one star run that ends the pattern and so cannot backtrack
+    OTHER,
+};
+
+// Reads no further than the first star or '!', so the common rests cost no
+// more than their leading items.
+RestStart rest_start(const char *p, std::size_t *count)
 {
-    std::size_t n = 0;
-    while (*p != '\0') {
-        if (is_star(*p) || *p == '!') return 0;
+    std::size_t items = 0;
+    while (*p != '\0' && !is_star(*p)) {
+        if (*p == '!') return OTHER;
         p = skip_item(p);
-        if (p == nullptr) return 0;
-        ++n;
+        if (p == nullptr) return OTHER;
+        ++items;
     }
-    *count = n;
-    return 1;
+    *count = items;
+    if (*p == '\0') return FIXED;
+    while (is_star(*p)) ++p;
+    return *p == '\0' ? LAST_RUN : OTHER;
 }
 
-// Counts the star runs the core can meet, up to `limit`, stopping at the
-// first ill-formed part (where every match fails).  When `out` is non-null
-// it records them.  The core reads the pattern in the same steps, so the
-// run numbered k here is the one the core numbers k.  Every path of the
-// core reaches run k at a name position of at least out[k].pre; from a
-// position with fewer than out[k].post characters left it fails before
-// any '!' could turn the failure round.
-std::size_t find_star_runs(const char *p, std::size_t limit, Run *out)
+// What the pattern behind the first star run asks for.
+struct Rest {
+    bool fixed;          // as FIXED of rest_start: it consumes exactly `need` characters
+    std::size_t need;
+    std::size_t least;   // characters it consumes before its first '!', at least
+    bool backtracks;     // it holds a star run that can backtrack
+    std::size_t length;  // its characters
+};
+
+Rest scan_rest(const char *rest)
 {
+    Rest shape{false, 0, 0, false, 0};
     std::size_t runs = 0;
-    std::size_t open = 0;  // runs from here on have no '!' behind them yet
-    std::size_t pre = 0;
-    while (*p != '\0' && runs < limit) {
-        if (is_star(*p)) {
-            bool any = false;
-            while (is_star(*p)) {
-                if (*p++ == '*') any = true;
-            }
-            if (out != nullptr) out[runs] = Run{p, pre, 0, any};
-            ++runs;
-        } else if (*p == '!') {
-            if (out != nullptr) {
-                for (; open < runs; ++open) out[open].post = pre - out[open].pre;
-            }
-            open = runs;
-            if (*++p == '\0') break;
-        } else {
-            p = skip_item(p);
-            if (p == nullptr) break;
-            ++pre;
-        }
-    }
-    if (out != nullptr) {
-        for (; open < runs; ++open) out[open].post = pre - out[open].pre;
-    }
-    return runs;
-}
-
-// True when the pattern at p has a star run that is not a trailing '*'
-// run.  A trailing run holding a '*' matches every rest of the name at
-// once, so it costs no backtracking and needs no memo.
-bool needs_memo(const char *p)
-{
+    bool tail_fixed = true;  // nothing since the last run stops it from having a fixed length
+    bool negated = false;
+    const char *p = rest;
     while (*p != '\0') {
         if (is_star(*p)) {
-            bool any = false;
-            while (is_star(*p)) {
-                if (*p++ == '*') any = true;
-            }
-            return *p != '\0' || !any;
-        }
-        if (*p == '!') {
-            if (*++p == '\0') return false;
+            while (is_star(*p)) ++p;
+            ++runs;
+            tail_fixed = true;
+        } else if (*p == '!') {
+            tail_fixed = false;
+            negated = true;
+            ++p;
         } else {
-            p = skip_item(p);
-            if (p == nullptr) return false;
+            const char *end = skip_item(p);
+            if (end == nullptr) {
+                tail_fixed = false;
+                p += std::strlen(p);
+                break;
+            }
+            p = end;
+            if (runs == 0) ++shape.need;
+            if (!negated) ++shape.least;
         }
     }
-    return false;
+    shape.fixed = runs == 0 && tail_fixed;
+    shape.backtracks = runs > 1 || (runs == 1 && !tail_fixed);
+    shape.length = static_cast<std::size_t>(p - rest);
+    return shape;
 }
 
-inline bool get_bit(const std::uint64_t *bits, std::size_t i)
-{
-    return (bits[i >> 6] >> (i & 63)) & 1u;
-}
+inline bool get_bit(const std::uint64_t *bits, std::size_t i) { return (bits[i >> 6] >> (i & 63)) & 1u; }
 
-inline void put_bit(std::uint64_t *bits, std::size_t i, bool v)
+inline void put_bit(std::uint64_t *bits, std::size_t i, bool value)
 {
     const std::uint64_t mask = std::uint64_t{1} << (i & 63);
-    if (v)
+    if (value)
         bits[i >> 6] |= mask;
     else
         bits[i >> 6] &= ~mask;
 }
 
-int pattern_match_rest(const Context &cx, const char *p, std::size_t n, std::size_t run);
-int match_many_stars(const char *pattern, const char *name);
-
-// The plain recursion for the star run at `start`, followed by the pattern
-// at q, at name position n: the run takes all it can, then one character
-// fewer, ... none.  Returns the result XOR neg (the core tail-calls it).
-#if defined(__GNUC__)
-__attribute__((noinline))
-#endif
-int plain_star_run(const Context &cx, const char *start, const char *q, std::size_t n, std::size_t run, bool any,
-                   int neg)
+// The position of the lowest set bit of a non-zero word.
+inline int lowest_bit(std::uint64_t word)
 {
-    const char *rest = cx.name + n;
-    std::size_t left = std::strlen(rest);
-    std::size_t limit = left;
-    if (!any) {
-        const void *dot = std::memchr(rest, '.', left);
-        if (dot != nullptr) limit = static_cast<std::size_t>(static_cast<const char *>(dot) - rest);
-    }
-    std::size_t need;
-    if (fixed_length(q, &need)) {
-        if (need > left || left - need > limit) return neg;
-        return pattern_match_rest(cx, q, n + left - need, run + 1) ^ neg;
-    }
-    // The first star run of a match without a memo, and another follows:
-    // the rest of this match goes to the memo.  (With a memo, this is a run
-    // beyond its table, and the plain recursion goes on.)
-    if (cx.memo == nullptr && needs_memo(q)) return match_many_stars(start, rest) ^ neg;
-    for (std::size_t k = limit + 1; k-- > 0;) {
-        if (pattern_match_rest(cx, q, n + k, run + 1)) return 1 ^ neg;
-    }
-    return neg;
+#if defined(__GNUC__)
+    return __builtin_ctzll(word);
+#else
+    int bit = 0;
+    while (!((word >> bit) & 1u)) ++bit;
+    return bit;
+#endif
 }
 
-// Fills the column of star run r: M(j) = rest(after, j), or the run can take
-// name[j] and M(j + 1).  Only the positions from `pre` to len - `post` are
-// filled; the others are never looked up.  Every run the core meets behind run r has a higher number
-// and its column is done already.
-#if defined(__GNUC__)
-__attribute__((noinline))
-#endif
-void fill_column(const Context &cx, std::size_t r)
+// The position of the highest set bit of a non-zero word.
+inline int highest_bit(std::uint64_t word)
 {
-    const Run &ru = cx.memo->run[r];
-    std::uint64_t *bits = cx.memo->bits;
-    const std::size_t base = r * (cx.len + 1);
-    // A literal behind the run must meet its own character first.
-    const char first = ru.after[0];
-    const bool literal = first != '\0' && first != '?' && first != '!' && first != QUOTE &&
-                         first != '[' && !is_star(first);
-    const int lead = fold(first);
-    // Negations straight before the next run: rest(after, j) is that run's
-    // own column at j, negated once per '!'.
-    const char *next = ru.after;
-    int flip = 0;
-    while (next[0] == '!' && next[1] != '\0') {
-        ++next;
-        flip ^= 1;
+#if defined(__GNUC__)
+    return 63 - __builtin_clzll(word);
+#else
+    int bit = 63;
+    while (!((word >> bit) & 1u)) --bit;
+    return bit;
+#endif
+}
+
+// Marks where each item of the pattern that starts in [low, high) starts
+// (bit i - low).  Items are found by stepping from the pattern's start, so
+// a stretch far into a long pattern costs a scan of all before it.  Returns
+// the position of an item the end of the pattern cuts off (its entry is
+// always false; no item follows it), or SIZE_MAX when none is met.
+std::size_t mark_items(const char *pattern, std::size_t low, std::size_t high, std::uint64_t *starts)
+{
+    std::memset(starts, 0, (high - low + 63) / 64 * sizeof starts[0]);
+    for (const char *p = pattern; *p != '\0';) {
+        const std::size_t at = static_cast<std::size_t>(p - pattern);
+        if (at >= high) break;
+        if (at >= low) put_bit(starts, at - low, true);
+        const char *end = (*p == '?' || *p == '!' || is_star(*p)) ? p + 1 : skip_item(p);
+        if (end == nullptr) return at;
+        p = end;
     }
-    const bool chained = is_star(*next) && r + 1 < cx.memo->runs;
-    const Run &rn = cx.memo->run[chained ? r + 1 : r];
-    const std::size_t next_base = (r + 1) * (cx.len + 1);
-    bool m = false;
-    const std::size_t top = ru.post > cx.len ? 0 : cx.len - ru.post + 1;
-    for (std::size_t j = top; j-- > ru.pre;) {
-        if (!(m && (ru.any || cx.name[j] != '.'))) {
-            if (chained)  // (j >= rn.pre: a '!' consumes nothing)
-                m = flip ^ (rn.post <= cx.len - j && get_bit(bits, next_base + j));
-            else
-                m = (!literal || fold(cx.name[j]) == lead) && pattern_match_rest(cx, ru.after, j, r + 1);
+    return SIZE_MAX;
+}
+
+// The rows of the table cover a stretch of the name: for one item of the
+// pattern, bit n tells whether the pattern from that item matches the name
+// from position first + n.  A row has `count` bits; the bits above are kept
+// clear.  What lies behind the stretch comes in as one bit per row, its
+// value at position first + count: behind_edge for the row of the item
+// behind, own_edge for the row being computed.
+struct Rows {
+    std::size_t words;
+    std::size_t count;
+};
+
+// row[n] = behind[n + 1], and behind_edge for the last bit.
+void shift_down(const Rows &rows, const std::uint64_t *behind, bool behind_edge, std::uint64_t *row)
+{
+    for (std::size_t w = 0; w < rows.words; ++w) {
+        std::uint64_t above = w + 1 < rows.words ? behind[w + 1] << 63 : 0;
+        row[w] = (behind[w] >> 1) | above;
+    }
+    put_bit(row, rows.count - 1, behind_edge);
+}
+
+// Every bit of the row set.
+void fill_row(const Rows &rows, std::uint64_t *row)
+{
+    for (std::size_t w = 0; w < rows.words; ++w) row[w] = ~std::uint64_t{0};
+    const std::size_t used = rows.count & 63;
+    if (used != 0) row[rows.words - 1] &= (std::uint64_t{1} << used) - 1;
+}
+
+// '*': every position up to the last one the rest matches from.
+void any_run_row(const Rows &rows, const std::uint64_t *behind, bool own_edge, std::uint64_t *row)
+{
+    if (own_edge) {
+        fill_row(rows, row);
+        return;
+    }
+    std::size_t w = rows.words;
+    while (w > 0 && behind[w - 1] == 0) row[--w] = 0;
+    if (w == 0) return;
+    --w;
+    const int highest = highest_bit(behind[w]);
+    row[w] = highest == 63 ? ~std::uint64_t{0} : (std::uint64_t{2} << highest) - 1;
+    while (w > 0) row[--w] = ~std::uint64_t{0};
+}
+
+// 0x1A: a position the rest matches from, or one free of '.' in front of
+// a position the run matches from.
+void dot_run_row(const Rows &rows, const char *name, const std::uint64_t *behind, bool own_edge, std::uint64_t *row)
+{
+    std::memset(row, 0, rows.words * sizeof row[0]);
+    bool matches = own_edge;
+    for (std::size_t n = rows.count; n-- > 0;) {
+        matches = get_bit(behind, n) || (matches && name[n] != '.');
+        if (matches) put_bit(row, n, true);
+    }
+}
+
+// '!': the opposite of the rest; a '!' that ends the pattern fails.
+void negation_row(const Rows &rows, const std::uint64_t *behind, bool at_end, std::uint64_t *row)
+{
+    if (at_end) {
+        std::memset(row, 0, rows.words * sizeof row[0]);
+        return;
+    }
+    for (std::size_t w = 0; w < rows.words; ++w) row[w] = ~behind[w];
+    const std::size_t used = rows.count & 63;
+    if (used != 0) row[rows.words - 1] &= (std::uint64_t{1} << used) - 1;
+}
+
+// An item that consumes one character: behind shifted down, kept where the
+// item admits the character.  Only the set bits are examined, so the work
+// follows the positions still alive.  The end of the name admits nothing:
+// no row has a bit set behind it.
+void character_row(const Rows &rows, const char *item, const char *name, const std::uint64_t *behind,
+                   bool behind_edge, std::uint64_t *row)
+{
+    shift_down(rows, behind, behind_edge, row);
+    const char quoted = item[0] == QUOTE ? item[1] : item[0];
+    for (std::size_t w = 0; w < rows.words; ++w) {
+        std::uint64_t alive = row[w];
+        while (alive != 0) {
+            const int bit = lowest_bit(alive);
+            const std::uint64_t lowest = std::uint64_t{1} << bit;
+            alive ^= lowest;
+            const char c = name[w * 64 + static_cast<std::size_t>(bit)];
+            bool admitted;
+            if (item[0] == '?') {
+                admitted = true;
+            } else if (item[0] == '[') {
+                int in_set;
+                scan_set(item + 1, c, &in_set);
+                admitted = in_set != 0;
+            } else {
+                admitted = fold(c) == fold(quoted);
+            }
+            if (!admitted) row[w] ^= lowest;
         }
-        put_bit(bits, base + j, m);
     }
 }
 
-// A star run met by the core at `start`, numbered `run`, followed by the
-// pattern at q, at name position n.  Returns the result XOR neg.
-int match_star_run(const Context &cx, const char *start, const char *q, std::size_t n, std::size_t run, bool any,
-                   int neg)
+// Where the table stands between two stretches of items: the row of the
+// item at `next` (the end of the pattern at first), and that row's value
+// behind the name's stretch.
+struct Progress {
+    std::uint64_t *behind;
+    std::uint64_t *row;
+    std::size_t next;
+    bool behind_edge;
+};
+
+// The rows of the items in [low, high) that `starts` marks, from the last to
+// the first, each from the row behind it alone.
+// `edges`, when not null, holds each item's value at the position behind
+// the name's stretch and takes its value at the stretch's first position.
+void fill_rows(const char *pattern, std::size_t length, std::size_t low, std::size_t high, const std::uint64_t *starts,
+               std::size_t cut, const char *name, const Rows &rows, std::uint64_t *edges, Progress *progress)
 {
-    Memo *memo = cx.memo;
-    // (n < pre cannot happen; the plain recursion would be right there too.)
-    if (memo == nullptr || run >= memo->runs || n < memo->run[run].pre)
-        return plain_star_run(cx, start, q, n, run, any, neg);
-    if (memo->run[run].post > cx.len - n) return neg;
-    while (memo->filled > run) fill_column(cx, --memo->filled);
-    return get_bit(memo->bits, run * (cx.len + 1) + n) ^ neg;
+    for (std::size_t i = high; i-- > low;) {
+        if (!get_bit(starts, i - low)) continue;
+        const char item = pattern[i];
+        const bool own_edge = edges != nullptr && get_bit(edges, i);
+        std::uint64_t *row = progress->row;
+        const std::uint64_t *behind = progress->behind;
+        if (i == cut)
+            std::memset(row, 0, rows.words * sizeof row[0]);
+        else if (item == '*')
+            any_run_row(rows, behind, own_edge, row);
+        else if (item == DOTSTAR)
+            dot_run_row(rows, name, behind, own_edge, row);
+        else if (item == '!')
+            negation_row(rows, behind, progress->next == length, row);
+        else
+            character_row(rows, pattern + i, name, behind, progress->behind_edge, row);
+        if (edges != nullptr) put_bit(edges, i, get_bit(row, 0));
+        progress->row = progress->behind;
+        progress->behind = row;
+        progress->next = i;
+        progress->behind_edge = own_edge;
+    }
 }
 
-// The core: 1 when the name from position n matches the pattern from p.
-// `run` is the number of star runs in the pattern before p.
-int pattern_match_rest(const Context &cx, const char *p, std::size_t n, std::size_t run)
+// The table for a pattern and a name of which at least one has fewer than
+// WORDS * 64 characters.  With a short name the rows cover all of it and
+// the pattern goes in stretches of WORDS * 64 positions; with a short
+// pattern the name goes in stretches, from its end, and `edges` carries
+// each item's value across from one stretch to the next.  Both longer:
+// no result within the frame, so TOO_LONG.
+template <std::size_t WORDS>
+int match_table(const char *pattern, std::size_t length, const char *name, std::size_t name_length)
 {
-    const char *name = cx.name;
-    int neg = 0;  // 1 after an odd number of '!' met at this level
+    const std::size_t capacity = WORDS * 64;
+    std::uint64_t starts[WORDS];
+    std::uint64_t row_a[WORDS];
+    std::uint64_t row_b[WORDS];
+    std::uint64_t edges[WORDS];
+    if (name_length < capacity) {
+        const Rows rows{name_length / 64 + 1, name_length + 1};
+        std::memset(row_a, 0, rows.words * sizeof row_a[0]);
+        put_bit(row_a, name_length, true);  // the end of the pattern matches the end of the name
+        Progress progress{row_a, row_b, length, false};
+        for (std::size_t high = length; high > 0;) {
+            const std::size_t low = high > capacity ? high - capacity : 0;
+            const std::size_t cut = mark_items(pattern, low, high, starts);
+            fill_rows(pattern, length, low, high, starts, cut, name, rows, nullptr, &progress);
+            high = low;
+        }
+        return get_bit(progress.behind, 0);
+    }
+    if (length >= capacity) return TOO_LONG;
+    const std::size_t cut = mark_items(pattern, 0, length, starts);
+    std::memset(edges, 0, (length / 64 + 1) * sizeof edges[0]);
+    Progress progress{row_a, row_b, length, false};
+    for (std::size_t stop = name_length + 1; stop > 0;) {
+        const std::size_t first = stop > capacity ? stop - capacity : 0;
+        const Rows rows{(stop - first + 63) / 64, stop - first};
+        std::memset(progress.behind, 0, rows.words * sizeof progress.behind[0]);
+        if (stop == name_length + 1) put_bit(progress.behind, name_length - first, true);
+        progress.next = length;
+        progress.behind_edge = stop == name_length;  // the end of the pattern there
+        fill_rows(pattern, length, 0, length, starts, cut, name + first, rows, edges, &progress);
+        stop = first;
+    }
+    return get_bit(progress.behind, 0);
+}
+
+// The longest pattern rest or name the table takes whole; past it, the
+// other one is taken in stretches of this length.
+const std::size_t TABLE_MAX = 131071;
+
+// The table in a frame no larger than the pattern and the name need.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+int match_by_table(const char *pattern, std::size_t length, const char *name, std::size_t name_length)
+{
+    const std::size_t longer = length > name_length ? length : name_length;
+    if (longer < 256) return match_table<4>(pattern, length, name, name_length);
+    if (longer < 4096) return match_table<64>(pattern, length, name, name_length);
+    return match_table<(TABLE_MAX + 1) / 64>(pattern, length, name, name_length);
+}
+
+int match_from(const char *p, const char *name, std::size_t n, bool chosen, const Rest *known = nullptr);
+
+// The star run that starts at `run`, followed by the pattern at rest, at
+// name position n.  `chosen` is false at the first run of a match, where
+// the engine is chosen (from `known` when the pattern was compiled);
+// behind it the plain loop goes on.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+int match_star_run(const char *run, const char *rest, const char *name, std::size_t n, bool any, bool chosen,
+                   const Rest *known)
+{
+    const char *tail = name + n;
+    const std::size_t left = std::strlen(tail);
+    std::size_t limit = left;  // the longest the run can be
+    if (!any) {
+        const void *dot = std::memchr(tail, '.', left);
+        if (dot != nullptr) limit = static_cast<std::size_t>(static_cast<const char *>(dot) - tail);
+    }
+    std::size_t need = 0;
+    bool fixed;
+    bool last_run = false;  // no need to scan the rest for the engine
+    if (known != nullptr) {
+        fixed = known->fixed;
+        need = known->need;
+    } else {
+        const RestStart start = rest_start(rest, &need);
+        fixed = start == FIXED;
+        last_run = start == LAST_RUN;
+    }
+    if (!fixed && !last_run && !chosen) {
+        const Rest shape = known != nullptr ? *known : scan_rest(rest);
+        const std::size_t length = static_cast<std::size_t>(rest - run) + shape.length;
+        // Before its first '!' the pattern cannot take fewer characters.
+        if (shape.least > left) return 0;
+        if (shape.backtracks) return match_by_table(run, length, tail, left);
+    }
+    if (fixed) {
+        if (need > left || left - need > limit) return 0;
+        return match_from(rest, name, n + left - need, true);
+    }
+    // A literal behind the run must meet its own character first.
+    const bool literal = is_literal(rest[0]);
+    const int lead = fold(rest[0]);
+    for (std::size_t k = limit + 1; k-- > 0;) {
+        if (literal && fold(tail[k]) != lead) continue;
+        if (match_from(rest, name, n + k, true)) return 1;
+    }
+    return 0;
+}
+
+// 1 when the name from position n matches the pattern from p, 0 when not,
+// TOO_LONG when the table cannot tell.
+int match_from(const char *p, const char *name, std::size_t n, bool chosen, const Rest *known)
+{
+    int negated = 0;  // an odd number of '!' met so far at this level
     for (;;) {
-        char x = *p;
-        char c = name[n];
-        if (x == '\0') return (c == '\0') ^ neg;
+        const char item = *p;
+        const char c = name[n];
+        if (item == '\0') return (c == '\0') ^ negated;
         ++p;
-        switch (x) {
+        switch (item) {
         case '?':
-            if (c == '\0') return neg;
+            if (c == '\0') return negated;
             ++n;
             break;
         case '*':
         case DOTSTAR: {
-            const char *start = p - 1;
-            bool any = x == '*';
+            const char *run = p - 1;
+            bool any = item == '*';
             while (is_star(*p)) {
                 if (*p++ == '*') any = true;
             }
-            if (any && *p == '\0') return 1 ^ neg;  // takes all the rest
-            return match_star_run(cx, start, p, n, run, any, neg);
+            if (any && *p == '\0') return 1 ^ negated;  // takes all the rest
+            const int result = match_star_run(run, p, name, n, any, chosen, known);
+            return result == TOO_LONG ? result : result ^ negated;
         }
         case '!':
-            if (*p == '\0') return neg;
-            neg ^= 1;  // the rest, matched at this level, is negated
+            if (*p == '\0') return negated;
+            negated ^= 1;
             break;
         case QUOTE:
-            if (*p == '\0') return neg;
-            if (fold(c) != fold(*p)) return neg;
+            if (*p == '\0') return negated;
+            if (fold(c) != fold(*p)) return negated;
             ++p;
             ++n;
             break;
         case '[': {
             int admitted;
             p = scan_set(p, c, &admitted);
-            if (!admitted || p == nullptr || c == '\0') return neg;
+            if (!admitted || p == nullptr || c == '\0') return negated;
             ++n;
             break;
         }
         default:
-            if (fold(c) != fold(x)) return neg;
+            if (fold(c) != fold(item)) return negated;
             ++n;
             break;
         }
     }
 }
 
-// The memoised match of a pattern that starts with a star run and has
-// another one: the core's first star run hands the rest of its match here.
-// Kept out of line so that the plain path never reserves the table.
-#if defined(__GNUC__)
-__attribute__((noinline))
-#endif
-int match_memoised(const char *pattern, const char *name)
+// The pattern behind the first star run the matcher meets, stepping as it
+// does; null when it meets none.
+const char *behind_first_run(const char *p)
 {
-    Context cx{name, std::strlen(name), nullptr};
-    std::uint64_t bits[MEMO_WORDS];
-    Run run[MEMO_RUNS];
-    // As many columns as fit; a name too long for one column gets none.
-    std::size_t fit = MEMO_WORDS * 64 / (cx.len + 1);
-    if (fit > MEMO_RUNS) fit = MEMO_RUNS;
-    std::size_t runs = find_star_runs(pattern, fit, run);
-    Memo memo{bits, run, runs, runs};
-    cx.memo = &memo;
-    return pattern_match_rest(cx, pattern, 0, 0);
-}
-
-// The longest pattern the table of match_by_columns takes: more than any
-// single command-line argument can hold on either platform.
-const std::size_t COLUMN_MAX = 131072;
-const std::size_t COLUMN_WORDS = (COLUMN_MAX + 1) / 64 + 1;
-
-// The token that starts at p: the position behind it, or null when it is
-// cut off by the end of the pattern (a quote or a set), where the core fails.
-const char *token_end(const char *p)
-{
-    if (*p == '?' || *p == '!' || is_star(*p)) return p + 1;
-    return skip_item(p);
-}
-
-// For a pattern with more star runs than the memo holds: the core's value
-// for every (pattern token, name position), computed a name position at a
-// time from the end, so two columns of one bit per pattern position do.
-// cur holds the column at n, next the one at n + 1.  Time grows with the
-// product of the two lengths, memory with the pattern's alone.
-#if defined(__GNUC__)
-__attribute__((noinline))
-#endif
-int match_by_columns(const char *pattern, std::size_t pattern_len, const char *name)
-{
-    std::uint64_t starts[COLUMN_WORDS] = {};
-    std::uint64_t column_a[COLUMN_WORDS];
-    std::uint64_t column_b[COLUMN_WORDS];
-    // Token starts; the scan stops at a token that is cut off (it fails).
-    std::size_t cut = pattern_len + 1;  // the position of that token, if any
-    for (const char *p = pattern; *p != '\0';) {
-        put_bit(starts, static_cast<std::size_t>(p - pattern), true);
-        const char *end = token_end(p);
-        if (end == nullptr) {
-            cut = static_cast<std::size_t>(p - pattern);
-            break;
-        }
-        p = end;
+    while (*p != '\0' && !is_star(*p)) {
+        p = *p == '!' ? p + 1 : skip_item(p);
+        if (p == nullptr) return nullptr;
     }
-    put_bit(starts, pattern_len, true);
-
-    const std::size_t name_len = std::strlen(name);
-    std::uint64_t *cur = column_a, *next = column_b;
-    for (std::size_t n = name_len + 1; n-- > 0;) {
-        const char c = name[n];
-        const bool more = n < name_len;
-        std::size_t after = pattern_len;  // the token behind the current one
-        put_bit(cur, pattern_len, !more);
-        for (std::size_t i = pattern_len; i-- > 0;) {
-            if (!get_bit(starts, i)) continue;
-            const char *p = pattern + i;
-            bool value;
-            if (i == cut) {
-                value = false;
-            } else if (*p == '*') {
-                value = get_bit(cur, after) || (more && get_bit(next, i));
-            } else if (*p == DOTSTAR) {
-                value = get_bit(cur, after) || (more && c != '.' && get_bit(next, i));
-            } else if (*p == '!') {
-                value = after != pattern_len && !get_bit(cur, after);
-            } else if (!more) {
-                value = false;
-            } else if (*p == '?') {
-                value = get_bit(next, after);
-            } else if (*p == QUOTE) {
-                value = fold(c) == fold(p[1]) && get_bit(next, after);
-            } else if (*p == '[') {
-                int admitted;
-                scan_set(p + 1, c, &admitted);
-                value = admitted && get_bit(next, after);
-            } else {
-                value = fold(c) == fold(*p) && get_bit(next, after);
-            }
-            put_bit(cur, i, value);
-            after = i;
-        }
-        std::uint64_t *done = cur;
-        cur = next;
-        next = done;
-    }
-    return get_bit(next, 0);
-}
-
-// A pattern that starts with a star run and has another one: the memo when
-// all its runs fit, else the columns (or, for a pattern longer than any
-// argument can be, the memo as far as it reaches).
-int match_many_stars(const char *pattern, const char *name)
-{
-    const std::size_t name_len = std::strlen(name);
-    std::size_t fit = MEMO_WORDS * 64 / (name_len + 1);
-    if (fit > MEMO_RUNS) fit = MEMO_RUNS;
-    if (find_star_runs(pattern, fit + 1, nullptr) <= fit) return match_memoised(pattern, name);
-    const std::size_t pattern_len = std::strlen(pattern);
-    if (pattern_len <= COLUMN_MAX) return match_by_columns(pattern, pattern_len, name);
-    return match_memoised(pattern, name);
-}
-
-int match(const char *pattern, const char *name)
-{
-    Context cx{name, 0, nullptr};
-    return pattern_match_rest(cx, pattern, 0, 0);
+    if (*p == '\0') return nullptr;
+    while (is_star(*p)) ++p;
+    return p;
 }
 
 }  // namespace
 
-int pattern_is_valid(const char *pattern)
+extern "C" {
+
+int wildcat_is_valid(const char *pattern)
 {
     if (pattern == nullptr) return 0;
     const char *p = pattern;
     while (*p != '\0') {
-        char x = *p;
-        if (x == '!' || x == QUOTE) {
+        char item = *p;
+        if (item == '!' || item == QUOTE) {
             if (p[1] == '\0') return 0;
             p += 2;  // the character behind is not examined
-        } else if (x == '[') {
+        } else if (item == '[') {
             ++p;
             if (*p == '!') ++p;
             while (*p != ']') {
@@ -507,16 +565,43 @@ int pattern_is_valid(const char *pattern)
     return 1;
 }
 
-int pattern_match(const char *pattern, const char *name)
+int wildcat_match(const char *pattern, const char *name)
 {
     if (name == nullptr || pattern == nullptr) return 0;
-    if (!pattern_is_valid(pattern)) return 0;
+    if (!wildcat_is_valid(pattern)) return 0;
     if (*name == '\0') return *pattern == '\0' ? 1 : 0;
-    return match(pattern, name);
+    return match_from(pattern, name, 0, false) == 1;
 }
 
-int pattern_match_unchecked(const char *pattern, const char *name)
+int wildcat_match_unchecked(const char *pattern, const char *name)
 {
     if (name == nullptr || pattern == nullptr) return 0;
-    return match(pattern, name);
+    return match_from(pattern, name, 0, false) == 1;
 }
+
+int wildcat_compile(const char *pattern, wildcat_compiled *compiled)
+{
+    if (compiled == nullptr) return 0;
+    compiled->pattern = nullptr;
+    if (!wildcat_is_valid(pattern)) return 0;
+    compiled->pattern = pattern;
+    const char *rest = behind_first_run(pattern);
+    const Rest shape = rest != nullptr ? scan_rest(rest) : Rest{};
+    compiled->rest_fixed = shape.fixed;
+    compiled->rest_need = shape.need;
+    compiled->rest_least = shape.least;
+    compiled->rest_backtracks = shape.backtracks;
+    compiled->rest_length = shape.length;
+    return 1;
+}
+
+int wildcat_match_compiled(const wildcat_compiled *compiled, const char *name)
+{
+    if (compiled == nullptr || compiled->pattern == nullptr || name == nullptr) return 0;
+    if (*name == '\0') return *compiled->pattern == '\0' ? 1 : 0;
+    const Rest shape{compiled->rest_fixed != 0, compiled->rest_need, compiled->rest_least,
+                     compiled->rest_backtracks != 0, compiled->rest_length};
+    return match_from(compiled->pattern, name, 0, false, &shape) == 1;
+}
+
+}  // extern "C"

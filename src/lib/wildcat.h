@@ -1,26 +1,62 @@
-// wildcat: wildcard patterns for single file names.
-//
-// The language: '?' one character, '*' any run of characters, 0x1A any run
-// that stops before the first '.', '[...]' a set ('!' first negates it,
-// ranges x-y, the grave accent quotes), '!' negates the rest of the pattern,
-// the grave accent makes the next character ordinary.  ASCII letters match
-// regardless of case; no other byte is folded.
-//
-// Every function returns exactly 1 or 0, allocates nothing and keeps no
-// state, so any number of calls may run at once.  Matching costs at most
-// about (pattern length) x (name length) steps for names of up to 259
-// characters and patterns with up to 500 star runs: a pattern with two or
-// more star runs that can backtrack uses a memo of about 32 KiB on the
-// stack; any other pattern uses none.  Longer inputs are still matched
-// correctly, by the plain recursion for what the memo cannot hold.
-#pragma once
+/* wildcat: wildcard patterns for single file names.
+ *
+ * The language: '?' one character, '*' any run of characters, 0x1A any run
+ * that stops before the first '.', '[...]' a set ('!' first negates it,
+ * ranges x-y, the grave accent quotes), '!' negates the rest of the pattern,
+ * the grave accent makes the next character ordinary.  ASCII letters match
+ * regardless of case; no other byte is folded.
+ *
+ * Every function returns exactly 1 or 0, allocates nothing and keeps no
+ * state, so any number of calls may run at once.  Matching costs at most
+ * about (pattern length) x (name length) steps, plus a rescan of the
+ * pattern per 131,072 characters of it, and, for patterns with several
+ * star runs, a table on the stack sized to the pattern and the name: under
+ * 100 bytes up to 255 characters, 64 KiB at most.  One of the two may be
+ * of any length.  When the pattern from its first star run on and the name
+ * from where that run starts are both longer than 131,071 characters, and
+ * more than one star run there can backtrack, every function returns 0.
+ *
+ * C and C++ callers alike: the names have C linkage. */
+#ifndef WILDCAT_H
+#define WILDCAT_H
 
-// 1 when the pattern is well-formed; 0 when it is not or is null.
-int pattern_is_valid(const char *pattern);
+#include <stddef.h>
 
-// Validates, then matches.  The empty name matches only the empty pattern.
-int pattern_match(const char *pattern, const char *name);
+#ifdef __cplusplus
+extern "C" {
+#endif
 
-// Matches without validating; an ill-formed part simply fails to match
-// where it stands.  0 for a null pattern or name.
-int pattern_match_unchecked(const char *pattern, const char *name);
+/* 1 when the pattern is well-formed; 0 when it is not or is null. */
+int wildcat_is_valid(const char *pattern);
+
+/* Validates, then matches.  The empty name matches only the empty pattern. */
+int wildcat_match(const char *pattern, const char *name);
+
+/* Matches without validating; an ill-formed part simply fails to match
+ * where it stands.  0 for a null pattern or name. */
+int wildcat_match_unchecked(const char *pattern, const char *name);
+
+/* A pattern analysed once for matching many names.  It points into the
+ * caller's pattern, which must stay unchanged while the object is used;
+ * the other members belong to the library. */
+typedef struct wildcat_compiled {
+    const char *pattern; /* null when the pattern was ill-formed */
+    int rest_fixed;
+    int rest_backtracks;
+    size_t rest_need;
+    size_t rest_least;
+    size_t rest_length;
+} wildcat_compiled;
+
+/* Validates the pattern and analyses it into *compiled: 1 when it is
+ * well-formed, else 0, and the object then matches no name. */
+int wildcat_compile(const char *pattern, wildcat_compiled *compiled);
+
+/* The same result as wildcat_match(pattern, name) for the compiled pattern. */
+int wildcat_match_compiled(const wildcat_compiled *compiled, const char *name);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Installs a configured and built trawl tree into a fresh prefix, checks the
-installed files, then builds and runs a consumer project against the
-installed wildcard library with find_package(wildcat)."""
+installed files, then builds and runs two consumers of the installed wildcard
+library: a C++ project with find_package(wildcat), and a C program compiled
+with the flags of `pkg-config --cflags --libs wildcat`.  The library defines
+no global symbol outside the wildcat_ prefix."""
 
 import argparse
 import os
@@ -12,6 +14,8 @@ import tempfile
 
 from install_checks import information_text_ok, run
 
+SKIP = 77
+
 EXPECTED = [
     "bin/trawl",
     "share/man/man1/trawl.1",
@@ -21,7 +25,42 @@ EXPECTED = [
     "lib/cmake/wildcat/wildcatConfig.cmake",
     "lib/cmake/wildcat/wildcatConfigVersion.cmake",
     "lib/cmake/wildcat/wildcatTargets.cmake",
+    "lib/pkgconfig/wildcat.pc",
 ]
+
+
+def foreign_symbols(library):
+    """The global symbols the library defines without the wildcat_ prefix,
+    or None when nm cannot read it."""
+    listed = run(["nm", "-g", "--defined-only", library], stdout=subprocess.PIPE, text=True)
+    if listed.returncode != 0:
+        return None
+    symbols = [line.split()[-1] for line in listed.stdout.splitlines() if len(line.split()) == 3]
+    return [symbol for symbol in symbols if not symbol.startswith("wildcat_")] if symbols else None
+
+
+def build_c_consumer(prefix, source, work):
+    """Compiles and runs the C consumer with the flags pkg-config gives for
+    the installed wildcat.pc; the failure, or None."""
+    environment = dict(os.environ, PKG_CONFIG_PATH=os.path.join(prefix, "lib", "pkgconfig"),
+                       PKG_CONFIG_LIBDIR="")
+    flags = run(["pkg-config", "--cflags", "--libs", "wildcat"], stdout=subprocess.PIPE, text=True,
+                env=environment)
+    if flags.returncode != 0:
+        return "pkg-config does not know the installed wildcat"
+    version = run(["pkg-config", "--modversion", "wildcat"], stdout=subprocess.PIPE, text=True,
+                  env=environment)
+    if not version.stdout.startswith("1."):
+        return "wildcat.pc gives the version %r" % version.stdout
+    program = os.path.join(work, "consumer_c")
+    compiler = os.environ.get("CC", "cc")
+    compile_command = [compiler, "-std=c99", "-Wall", "-Wextra", "-Werror", "-pedantic",
+                       os.path.join(source, "main.c"), "-o", program] + flags.stdout.split()
+    if run(compile_command).returncode != 0:
+        return "the C consumer did not build"
+    if run([program]).returncode != 0:
+        return "the C consumer's checks failed"
+    return None
 
 
 def main():
@@ -29,7 +68,13 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--cmake", default="cmake")
     parser.add_argument("--consumer", required=True)
+    parser.add_argument("--c-consumer", required=True)
     args = parser.parse_args()
+
+    for tool in ("pkg-config", "nm", os.environ.get("CC", "cc")):
+        if shutil.which(tool) is None:
+            print(tool, "is not installed; skipping")
+            return SKIP
 
     work = tempfile.mkdtemp(prefix="trawl-install-")
     try:
@@ -48,6 +93,16 @@ def main():
             failures.append("bin/trawl is not executable")
         if failures:
             print("\n".join(failures))
+            return 1
+
+        foreign = foreign_symbols(os.path.join(prefix, "lib", "libwildcat.a"))
+        if foreign is None or foreign:
+            print("libwildcat.a defines symbols outside wildcat_:", foreign)
+            return 1
+
+        failure = build_c_consumer(prefix, args.c_consumer, work)
+        if failure:
+            print(failure)
             return 1
 
         # The installed program runs from its new place.

@@ -20,8 +20,8 @@ using namespace wildcat_oracle;
 struct MatchRow {
     const char *pattern;
     const char *name;
-    int checked;    // expected from pattern_match
-    int unchecked;  // expected from pattern_match_unchecked
+    int checked;    // expected from wildcat_match
+    int unchecked;  // expected from wildcat_match_unchecked
 };
 
 struct ValidRow {
@@ -29,14 +29,24 @@ struct ValidRow {
     int valid;
 };
 
+// Compiles, then matches: the same result as wildcat_match.
+int compiled_match(const char *pattern, const char *name)
+{
+    wildcat_compiled compiled;
+    const int valid = wildcat_compile(pattern, &compiled);
+    EXPECT_EQ(valid, wildcat_is_valid(pattern));
+    return wildcat_match_compiled(&compiled, name);
+}
+
 void check_rows(const MatchRow *rows, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
         const MatchRow &r = rows[i];
         SCOPED_TRACE(::testing::Message() << "row " << i << ": pattern \"" << (r.pattern ? r.pattern : "(null)")
                                           << "\" name \"" << (r.name ? r.name : "(null)") << "\"");
-        EXPECT_EQ(pattern_match(r.pattern, r.name), r.checked);
-        EXPECT_EQ(pattern_match_unchecked(r.pattern, r.name), r.unchecked);
+        EXPECT_EQ(wildcat_match(r.pattern, r.name), r.checked);
+        EXPECT_EQ(wildcat_match_unchecked(r.pattern, r.name), r.unchecked);
+        EXPECT_EQ(compiled_match(r.pattern, r.name), r.checked);
         // The table itself agrees with the plain algorithm.
         EXPECT_EQ(oracle_match(r.pattern, r.name), r.checked);
         EXPECT_EQ(oracle_unchecked(r.pattern, r.name), r.unchecked);
@@ -48,7 +58,7 @@ void check_valid_rows(const ValidRow *rows, std::size_t count)
     for (std::size_t i = 0; i < count; ++i) {
         SCOPED_TRACE(::testing::Message() << "row " << i << ": pattern \""
                                           << (rows[i].pattern ? rows[i].pattern : "(null)") << "\"");
-        EXPECT_EQ(pattern_is_valid(rows[i].pattern), rows[i].valid);
+        EXPECT_EQ(wildcat_is_valid(rows[i].pattern), rows[i].valid);
         EXPECT_EQ(oracle_is_valid(rows[i].pattern), rows[i].valid);
     }
 }
@@ -282,17 +292,24 @@ TEST(Wildcat, EdgeCases)
 
 TEST(Wildcat, NullPointers)
 {
-    EXPECT_EQ(pattern_is_valid(nullptr), 0);
-    EXPECT_EQ(pattern_match(nullptr, "a"), 0);
-    EXPECT_EQ(pattern_match("a", nullptr), 0);
-    EXPECT_EQ(pattern_match(nullptr, nullptr), 0);
-    EXPECT_EQ(pattern_match("*", nullptr), 0);
-    EXPECT_EQ(pattern_match(nullptr, ""), 0);
-    EXPECT_EQ(pattern_match_unchecked(nullptr, "a"), 0);
-    EXPECT_EQ(pattern_match_unchecked("a", nullptr), 0);
-    EXPECT_EQ(pattern_match_unchecked(nullptr, nullptr), 0);
-    EXPECT_EQ(pattern_match_unchecked("*", nullptr), 0);
-    EXPECT_EQ(pattern_match_unchecked("*a*b", nullptr), 0);
+    EXPECT_EQ(wildcat_is_valid(nullptr), 0);
+    EXPECT_EQ(wildcat_match(nullptr, "a"), 0);
+    EXPECT_EQ(wildcat_match("a", nullptr), 0);
+    EXPECT_EQ(wildcat_match(nullptr, nullptr), 0);
+    EXPECT_EQ(wildcat_match("*", nullptr), 0);
+    EXPECT_EQ(wildcat_match(nullptr, ""), 0);
+    EXPECT_EQ(wildcat_match_unchecked(nullptr, "a"), 0);
+    EXPECT_EQ(wildcat_match_unchecked("a", nullptr), 0);
+    EXPECT_EQ(wildcat_match_unchecked(nullptr, nullptr), 0);
+    EXPECT_EQ(wildcat_match_unchecked("*", nullptr), 0);
+    EXPECT_EQ(wildcat_match_unchecked("*a*b", nullptr), 0);
+    wildcat_compiled compiled;
+    EXPECT_EQ(wildcat_compile(nullptr, &compiled), 0);
+    EXPECT_EQ(wildcat_match_compiled(&compiled, "a"), 0);
+    EXPECT_EQ(wildcat_compile("*", nullptr), 0);
+    EXPECT_EQ(wildcat_match_compiled(nullptr, "a"), 0);
+    ASSERT_EQ(wildcat_compile("*", &compiled), 1);
+    EXPECT_EQ(wildcat_match_compiled(&compiled, nullptr), 0);
 }
 
 TEST(Wildcat, Validity)
@@ -354,7 +371,7 @@ TEST(Wildcat, RandomAgainstPlainRecursion)
                                          'a', 'b', 'A', 'B', 'z', '\xE9', '\xC9'};
     static const char name_chars[] = {'.', '.', 'a', 'b', 'A', 'B', 'z', '-', ']', '!', '*', '`', '\xE9', '\xC9'};
     std::mt19937 rng(20261207u);
-    std::size_t memo_like = 0;
+    std::size_t many_runs = 0;
     const int rounds = 300000;
     for (int i = 0; i < rounds; ++i) {
         std::string pattern;
@@ -371,23 +388,24 @@ TEST(Wildcat, RandomAgainstPlainRecursion)
         std::string name;
         std::size_t nlen = rng() % 9;
         for (std::size_t k = 0; k < nlen; ++k) name += name_chars[rng() % sizeof name_chars];
-        if (stars >= 2) ++memo_like;
+        if (stars >= 2) ++many_runs;
 
         const char *p = pattern.c_str();
         const char *n = name.c_str();
         int want_valid = oracle_is_valid(p);
         int want_unchecked = oracle_unchecked(p, n);
         int want_checked = oracle_match(p, n);
-        ASSERT_EQ(pattern_is_valid(p), want_valid) << "pattern \"" << pattern << "\"";
-        ASSERT_EQ(pattern_match_unchecked(p, n), want_unchecked) << "pattern \"" << pattern << "\" name \"" << name << "\"";
-        ASSERT_EQ(pattern_match(p, n), want_checked) << "pattern \"" << pattern << "\" name \"" << name << "\"";
+        ASSERT_EQ(wildcat_is_valid(p), want_valid) << "pattern \"" << pattern << "\"";
+        ASSERT_EQ(wildcat_match_unchecked(p, n), want_unchecked) << "pattern \"" << pattern << "\" name \"" << name << "\"";
+        ASSERT_EQ(wildcat_match(p, n), want_checked) << "pattern \"" << pattern << "\" name \"" << name << "\"";
+        ASSERT_EQ(compiled_match(p, n), want_checked) << "pattern \"" << pattern << "\" name \"" << name << "\"";
     }
-    // A good share of the pairs went through the memoised path.
-    EXPECT_GT(memo_like, static_cast<std::size_t>(rounds / 10));
+    // A good share of the pairs had the star runs that lead to the table.
+    EXPECT_GT(many_runs, static_cast<std::size_t>(rounds / 10));
 }
 
 // Longer names and patterns with several star runs, still small enough for
-// the oracle, so that the memo's columns are long.
+// the oracle, so that the table's rows are long.
 TEST(Wildcat, RandomLongerAgainstPlainRecursion)
 {
     static const char pattern_chars[] = {'*', '\x1A', '?', '!', '.', 'a', 'b', 'A', '[', ']', '-', '`'};
@@ -410,9 +428,10 @@ TEST(Wildcat, RandomLongerAgainstPlainRecursion)
         for (std::size_t k = 0; k < nlen; ++k) name += name_chars[rng() % sizeof name_chars];
         const char *p = pattern.c_str();
         const char *n = name.c_str();
-        ASSERT_EQ(pattern_match_unchecked(p, n), oracle_unchecked(p, n))
+        ASSERT_EQ(wildcat_match_unchecked(p, n), oracle_unchecked(p, n))
             << "pattern \"" << pattern << "\" name \"" << name << "\"";
-        ASSERT_EQ(pattern_match(p, n), oracle_match(p, n)) << "pattern \"" << pattern << "\" name \"" << name << "\"";
+        ASSERT_EQ(wildcat_match(p, n), oracle_match(p, n)) << "pattern \"" << pattern << "\" name \"" << name << "\"";
+        ASSERT_EQ(compiled_match(p, n), oracle_match(p, n)) << "pattern \"" << pattern << "\" name \"" << name << "\"";
     }
 }
 
@@ -423,12 +442,12 @@ TEST(Wildcat, RandomLongerAgainstPlainRecursion)
 TEST(Wildcat, ManyStarsAgainstLongName)
 {
     const std::string a250(250, 'a');
-    EXPECT_EQ(pattern_match("*a*a*a*a*a*a*a*a*a*a*b", a250.c_str()), 0);
-    EXPECT_EQ(pattern_match_unchecked("*a*a*a*a*a*a*a*a*a*a*b", a250.c_str()), 0);
-    EXPECT_EQ(pattern_match("*a*a*a*a*a*a*a*a*a*a*a", a250.c_str()), 1);
-    EXPECT_EQ(pattern_match("*a*a*a*a*a*a*a*a*a*a*b", (a250 + "b").c_str()), 1);
-    EXPECT_EQ(pattern_match("!*a*a*a*a*a*a*a*a*a*a*b", a250.c_str()), 1);
-    EXPECT_EQ(pattern_match("\x1A" "a\x1A" "a\x1A" "a\x1A" "a\x1A" "a\x1A" "a\x1A" "b", a250.c_str()), 0);
+    EXPECT_EQ(wildcat_match("*a*a*a*a*a*a*a*a*a*a*b", a250.c_str()), 0);
+    EXPECT_EQ(wildcat_match_unchecked("*a*a*a*a*a*a*a*a*a*a*b", a250.c_str()), 0);
+    EXPECT_EQ(wildcat_match("*a*a*a*a*a*a*a*a*a*a*a", a250.c_str()), 1);
+    EXPECT_EQ(wildcat_match("*a*a*a*a*a*a*a*a*a*a*b", (a250 + "b").c_str()), 1);
+    EXPECT_EQ(wildcat_match("!*a*a*a*a*a*a*a*a*a*a*b", a250.c_str()), 1);
+    EXPECT_EQ(wildcat_match("\x1A" "a\x1A" "a\x1A" "a\x1A" "a\x1A" "a\x1A" "a\x1A" "b", a250.c_str()), 0);
 }
 
 TEST(Wildcat, PathologicalThousandCharacterPatterns)
@@ -438,15 +457,15 @@ TEST(Wildcat, PathologicalThousandCharacterPatterns)
     for (int i = 0; i < 499; ++i) star_a += "*a";
     star_a += "*b";
     ASSERT_EQ(star_a.size(), 1000u);
-    EXPECT_EQ(pattern_match(star_a.c_str(), a255.c_str()), 0);
+    EXPECT_EQ(wildcat_match(star_a.c_str(), a255.c_str()), 0);
 
     // 127 runs of "*a" then "*b": needs 127 a's and a b.
     std::string fits;
     for (int i = 0; i < 127; ++i) fits += "*a";
     fits += "*b";
-    EXPECT_EQ(pattern_match(fits.c_str(), (a255 + "b").c_str()), 1);
-    EXPECT_EQ(pattern_match(fits.c_str(), a255.c_str()), 0);
-    EXPECT_EQ(pattern_match(("!" + fits).c_str(), a255.c_str()), 1);
+    EXPECT_EQ(wildcat_match(fits.c_str(), (a255 + "b").c_str()), 1);
+    EXPECT_EQ(wildcat_match(fits.c_str(), a255.c_str()), 0);
+    EXPECT_EQ(wildcat_match(("!" + fits).c_str(), a255.c_str()), 1);
 
     // Stars and negations: *!*!*!...  Every "!" flips the rest; the rest
     // starting at a star always matches, so the result is fixed by parity.
@@ -455,47 +474,45 @@ TEST(Wildcat, PathologicalThousandCharacterPatterns)
     negs += "*x";  // 668 characters
     // After an odd number of '!' the final "*x" is negated; rest(*x) holds
     // where the name ends in x.  Compare with a small equivalent instead.
-    EXPECT_EQ(pattern_match(negs.c_str(), a255.c_str()), oracle_match("*!*!*!*x", "aaaa"));
-    EXPECT_EQ(pattern_match(negs.c_str(), (a255 + "x").c_str()), oracle_match("*!*!*!*x", "aaaax"));
+    EXPECT_EQ(wildcat_match(negs.c_str(), a255.c_str()), oracle_match("*!*!*!*x", "aaaa"));
+    EXPECT_EQ(wildcat_match(negs.c_str(), (a255 + "x").c_str()), oracle_match("*!*!*!*x", "aaaax"));
 
     // Dot-bounded stars between dots.
     std::string dots;
     for (int i = 0; i < 333; ++i) dots += "\x1A.?";
     std::string name;
     for (int i = 0; i < 85; ++i) name += "ab.";
-    EXPECT_EQ(pattern_match(dots.c_str(), name.c_str()), 0);  // needs 333 dots
+    EXPECT_EQ(wildcat_match(dots.c_str(), name.c_str()), 0);  // needs 333 dots
 
     // 300 runs of "?*": 300 characters or more.
     std::string q;
     for (int i = 0; i < 300; ++i) q += "?*";
-    EXPECT_EQ(pattern_match(q.c_str(), a255.c_str()), 0);
+    EXPECT_EQ(wildcat_match(q.c_str(), a255.c_str()), 0);
     std::string q255;
     for (int i = 0; i < 255; ++i) q255 += "?*";
-    EXPECT_EQ(pattern_match(q255.c_str(), a255.c_str()), 1);
-    EXPECT_EQ(pattern_match(q255.c_str(), a255.substr(1).c_str()), 0);
+    EXPECT_EQ(wildcat_match(q255.c_str(), a255.c_str()), 1);
+    EXPECT_EQ(wildcat_match(q255.c_str(), a255.substr(1).c_str()), 0);
 }
 
-// Names longer than the memo table holds: fewer columns, or none, and the
-// plain recursion for the rest.
+// Names too long for the table's smaller sizes.
 TEST(Wildcat, NamesLongerThanTheTable)
 {
     std::string longname(70000, 'x');
     longname += "abc.c";
-    EXPECT_EQ(pattern_match_unchecked("*a*b*c*", longname.c_str()), 1);
-    EXPECT_EQ(pattern_match_unchecked("*a*b*d*", longname.c_str()), 0);
-    EXPECT_EQ(pattern_match_unchecked("*x*.c", longname.c_str()), 1);
-    EXPECT_EQ(pattern_match_unchecked("\x1A" "a\x1A" ".c", longname.c_str()), 1);
-    EXPECT_EQ(pattern_match_unchecked("\x1A" "a\x1A" "\x1A", longname.c_str()), 0);
+    EXPECT_EQ(wildcat_match_unchecked("*a*b*c*", longname.c_str()), 1);
+    EXPECT_EQ(wildcat_match_unchecked("*a*b*d*", longname.c_str()), 0);
+    EXPECT_EQ(wildcat_match_unchecked("*x*.c", longname.c_str()), 1);
+    EXPECT_EQ(wildcat_match_unchecked("\x1A" "a\x1A" ".c", longname.c_str()), 1);
+    EXPECT_EQ(wildcat_match_unchecked("\x1A" "a\x1A" "\x1A", longname.c_str()), 0);
 
-    // 131 columns fit for a 1,000-character name; this pattern has 132 runs,
-    // so its last run is matched by the plain recursion.
+    // 132 star runs against a 1,000-character name: the table's middle size.
     std::string name1000(999, 'a');
     name1000 += "b";
     std::string many;
     for (int i = 0; i < 131; ++i) many += "*a";
-    EXPECT_EQ(pattern_match((many + "*b").c_str(), name1000.c_str()), 1);
-    EXPECT_EQ(pattern_match((many + "*c").c_str(), name1000.c_str()), 0);
-    EXPECT_EQ(pattern_match(("!" + many + "*c").c_str(), name1000.c_str()), 1);
+    EXPECT_EQ(wildcat_match((many + "*b").c_str(), name1000.c_str()), 1);
+    EXPECT_EQ(wildcat_match((many + "*c").c_str(), name1000.c_str()), 0);
+    EXPECT_EQ(wildcat_match(("!" + many + "*c").c_str(), name1000.c_str()), 1);
 }
 
 }  // namespace
