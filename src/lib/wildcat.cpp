@@ -585,6 +585,9 @@ int wildcat_compile(const char *pattern, wildcat_compiled *compiled)
     compiled->pattern = nullptr;
     if (!wildcat_is_valid(pattern)) return 0;
     compiled->pattern = pattern;
+    const char *end = pattern;
+    while (is_literal(*end)) ++end;
+    compiled->literal = *end == '\0';
     const char *rest = behind_first_run(pattern);
     const Rest shape = rest != nullptr ? scan_rest(rest) : Rest{};
     compiled->rest_fixed = shape.fixed;
@@ -598,6 +601,12 @@ int wildcat_compile(const char *pattern, wildcat_compiled *compiled)
 int wildcat_match_compiled(const wildcat_compiled *compiled, const char *name)
 {
     if (compiled == nullptr || compiled->pattern == nullptr || name == nullptr) return 0;
+    if (compiled->literal) {  // a name given in full, as most patterns without wildcards are
+        const char *p = compiled->pattern;
+        for (; *p != '\0'; ++p, ++name)
+            if (fold(*p) != fold(*name)) return 0;
+        return *name == '\0';
+    }
     if (*name == '\0') return *compiled->pattern == '\0' ? 1 : 0;
     const Rest shape{compiled->rest_fixed != 0, compiled->rest_need, compiled->rest_least,
                      compiled->rest_backtracks != 0, compiled->rest_length};

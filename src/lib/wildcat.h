@@ -41,6 +41,7 @@ int wildcat_match_unchecked(const char *pattern, const char *name);
  * the other members belong to the library. */
 typedef struct wildcat_compiled {
     const char *pattern; /* null when the pattern was ill-formed */
+    int literal;         /* nothing but characters that stand for themselves */
     int rest_fixed;
     int rest_backtracks;
     size_t rest_need;
