@@ -165,17 +165,24 @@ def drop_read_rights():
         return prefix if done.returncode != 0 else None
 
 
+def rights_dropped(test):
+    """The prefix of drop_read_rights, or the test skipped where permission
+    bits cannot be made to hold."""
+    if harness.WINDOWS:
+        test.skipTest("Wine opens directories in its server, which keeps the rights it "
+                      "started with; a private server without them needs a new prefix")
+    prefix = drop_read_rights()
+    if prefix is None:
+        test.skipTest("cannot run trawl without the rights that override permissions")
+    return prefix
+
+
 class UnreadableDirectories(TreeTest):
     """A directory that cannot be enumerated is passed over without a word;
     its siblings and everything else are still listed."""
 
     def test_unreadable_directory_is_silent(self):
-        if harness.WINDOWS:
-            self.skipTest("Wine opens directories in its server, which keeps the rights it "
-                          "started with; a private server without them needs a new prefix")
-        prefix = drop_read_rights()
-        if prefix is None:
-            self.skipTest("cannot run trawl without the rights that override permissions")
+        prefix = rights_dropped(self)
         self.make("a/", "a/f", "b/", "b/f", "b/inner/", "b/inner/f", "c/", "c/f", "c/g/",
                   "c/g/f", "f")
         everything = ["a", "b", "c", "f", "a\\f", "b\\f", "b\\inner", "c\\f", "c\\g",
@@ -205,12 +212,7 @@ class UnreadableDirectories(TreeTest):
                 self.assertEqual(verbose.err, "")
 
     def test_unreadable_directory_as_the_argument(self):
-        if harness.WINDOWS:
-            self.skipTest("Wine opens directories in its server, which keeps the rights it "
-                          "started with; a private server without them needs a new prefix")
-        prefix = drop_read_rights()
-        if prefix is None:
-            self.skipTest("cannot run trawl without the rights that override permissions")
+        prefix = rights_dropped(self)
         self.make("locked/", "locked/f", "open/", "open/f")
         os.chmod(self.path("locked"), 0)
         result = harness.run(["open\\f", "locked\\*"], self.root, prefix=prefix)
@@ -223,12 +225,7 @@ class UnreadableDetails(TreeTest):
     entry and leave it out; without them the name is listed."""
 
     def test_entries_without_details(self):
-        if harness.WINDOWS:
-            self.skipTest("Wine opens directories in its server, which keeps the rights it "
-                          "started with; a private server without them needs a new prefix")
-        prefix = drop_read_rights()
-        if prefix is None:
-            self.skipTest("cannot run trawl without the rights that override permissions")
+        prefix = rights_dropped(self)
         self.make("d/", "d/f")
         unreadable = "trawl: d\\f: %s\n" % os.strerror(errno.EACCES)
         cases = [
