@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "win32.h"
+#include "platform.h"
 
 #define PROGRAM_NAME "trawl"
 
