@@ -125,11 +125,6 @@ static int join_path(char *buffer, size_t size, const char *drive, const char *d
     return written >= 0 && (size_t)written < size;
 }
 
-static int is_dot_entry(const char *name)
-{
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
 static void report_entry(const ShownPath *shown, const char *name, const char *reason)
 {
     fprintf(stderr, "%s: %s%s%s%s: %s\n", PROGRAM_NAME, shown->drive, shown->directory,
@@ -145,7 +140,7 @@ static int32_t list_matches(const Walk *walk, const char *spec, const ShownPath 
         WIN32_FIND_DATAA *entry = &scan.find_data;
         if (!pattern_match_unchecked(walk->pattern, entry->cFileName)) continue;
         // The filter turns "." and ".." away in any case unless -a or -A is
-        // given; no need to read their details first.
+        // given: here, the one place that says so, before details are read.
         if (!walk->dots_listed && is_dot_entry(entry->cFileName)) continue;
         // An entry whose details cannot be read is not judged or shown by
         // details it does not have.
@@ -259,7 +254,7 @@ int32_t search_tree(FILE *out, const char *argument)
         return 0;
     }
     forget_link_targets();
-    Walk walk = {out, split.drive, split.pattern, entry_details_needed(),
-                 settings.show_all || settings.show_all_but_dots};
+    Walk walk = {out, split.drive, split.pattern, settings.details_needed,
+                 settings.list_dot_entries};
     return search_directory(&walk, split.directory, split.shown_directory, nullptr);
 }

@@ -22,22 +22,25 @@ struct SizeTest {
 };
 
 // The options, filled once by parse_options and only read afterwards.
-// Texts point into the argument vector.
+// Texts point into the argument vector.  -D, -g and -u are accepted and
+// have no effect, so nothing of them is kept.
 struct Settings {
     int verbose;
     int long_listing;
     int show_summary;
-    int show_all;
-    int show_all_but_dots;
+    int list_dot_entries;  // -a and -A alike: "." and ".." may be listed
     int no_recursion;
     int short_names;
-    int option_D;
-    DateTest date_test;
-    DateTest date_test_prev;
+    // The first -d, and the last when there are two or more; those between
+    // are forgotten.  An entry must pass both.
+    DateTest first_date_test;
+    DateTest last_date_test;
     SizeTest size_test;
     const char *type_test;
-    const char *option_g_value;
-    const char *option_u_value;
+    // The parts of an entry's record (FIND_DATA_*) that the options read,
+    // beyond its name and directory bit; each option adds its own where it
+    // is parsed.
+    int details_needed;
 };
 
 // Counters of one argument's search, filled by print_entry.
@@ -131,11 +134,10 @@ int remember_link_target(const DirectoryIdentity *identity);
 
 // entry selection
 int compare_filetimes(FILETIME a, FILETIME b);
+// The date, size and type criteria; "." and ".." are the walk's to turn away.
 int entry_selected(const WIN32_FIND_DATAA *entry);
-// Which parts of an entry's record (FIND_DATA_*) entry_selected and
-// print_entry read, beyond its name and directory bit, under the current
-// settings; 0 for none.
-int entry_details_needed();
+// "." and "..": the directory itself and its parent, never entries of it.
+int is_dot_entry(const char *name);
 
 // listing
 void format_grouped(uint64_t value, char *out);
