@@ -13,6 +13,7 @@ struct Walk {
     const char *pattern;
     int details_needed;  // FIND_DATA_* parts to complete
     int dots_listed;
+    Totals totals;  // of the entries listed so far
 };
 
 static void use_short_name(WIN32_FIND_DATAA *entry)
@@ -131,11 +132,10 @@ static void report_entry(const ShownPath *shown, const char *name, const char *r
             shown->separator, name, reason);
 }
 
-static int32_t list_matches(const Walk *walk, const char *spec, const ShownPath *shown)
+static void list_matches(Walk *walk, const char *spec, const ShownPath *shown)
 {
-    int32_t count = 0;
     DirScan scan = {};
-    if (!scan_first(spec, &scan)) return 0;
+    if (!scan_first(spec, &scan)) return;
     do {
         WIN32_FIND_DATAA *entry = &scan.find_data;
         if (!pattern_match_unchecked(walk->pattern, entry->cFileName)) continue;
@@ -150,10 +150,9 @@ static int32_t list_matches(const Walk *walk, const char *spec, const ShownPath 
             continue;
         }
         if (!entry_selected(entry)) continue;
+        count_entry(&walk->totals, entry);
         print_entry(walk->out, shown, entry);
-        count = saturating_add(count, 1);
     } while (scan_next(&scan));
-    return count;
 }
 
 // One directory on the walk's current path.  Its identity is read only
@@ -206,21 +205,21 @@ static int link_may_be_descended(const Walk *walk, PathLevel *level, const char 
 // while the second pass is open, the directory part of each subdirectory.
 // Below the argument's own directory nothing longer than the enumeration
 // takes can be enumerated, so that is all the buffer holds.
-static int32_t search_directory(const Walk *walk, const char *directory, const char *shown,
-                                PathLevel *parent)
+static void search_directory(Walk *walk, const char *directory, const char *shown,
+                             PathLevel *parent)
 {
     char spec[SPEC_BUFFER_SIZE];
     if (settings.verbose) write_output(walk->out, "Searching %s%s\n", walk->drive, directory);
-    if (!join_path(spec, sizeof spec, walk->drive, directory, "*")) return 0;
+    if (!join_path(spec, sizeof spec, walk->drive, directory, "*")) return;
 
     ShownPath shown_path = {walk->drive, "", ""};
     shown_path_prefix(shown, &shown_path.directory, &shown_path.separator);
-    int32_t count = list_matches(walk, spec, &shown_path);
-    if (settings.no_recursion) return count;
+    list_matches(walk, spec, &shown_path);
+    if (settings.no_recursion) return;
 
     PathLevel level = {parent, directory, 0, {}};
     DirScan scan = {};
-    if (!scan_first(spec, &scan)) return count;
+    if (!scan_first(spec, &scan)) return;
     do {
         const WIN32_FIND_DATAA *entry = &scan.find_data;
         if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
@@ -236,25 +235,25 @@ static int32_t search_directory(const Walk *walk, const char *directory, const c
         if ((entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
             !link_may_be_descended(walk, &level, spec))
             continue;
-        count = saturating_add(count, search_directory(walk, spec, spec, &level));
+        search_directory(walk, spec, spec, &level);
     } while (scan_next(&scan));
-    return count;
 }
 
-int32_t search_tree(FILE *out, const char *argument)
+Totals search_tree(FILE *out, const char *argument)
 {
     SplitArgument split;
     int fits = split_argument(argument, &split);
     if (!pattern_is_valid(split.pattern)) {
         fprintf(stderr, "%s: ill-formed filename pattern '%s'\n", PROGRAM_NAME, split.pattern);
-        return 0;
+        return Totals{};
     }
     if (!fits) {
         fprintf(stderr, "%s: path too long '%s'\n", PROGRAM_NAME, argument);
-        return 0;
+        return Totals{};
     }
     forget_link_targets();
     Walk walk = {out, split.drive, split.pattern, settings.details_needed,
-                 settings.list_dot_entries};
-    return search_directory(&walk, split.directory, split.shown_directory, nullptr);
+                 settings.list_dot_entries, {}};
+    search_directory(&walk, split.directory, split.shown_directory, nullptr);
+    return walk.totals;
 }

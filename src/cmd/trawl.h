@@ -43,23 +43,15 @@ struct Settings {
     int details_needed;
 };
 
-// Counters of one argument's search, filled by print_entry.
-struct RunTotals {
-    int32_t directories;
-    int32_t files;
-    int32_t hidden_system;
-    uint64_t bytes;
-    uint64_t blocks;
-};
-
-// Sums over all arguments of one run.
-struct GrandTotals {
+// What was listed: for one argument's search, or summed over all of them.
+// The counts stop at the largest int32_t.
+struct Totals {
     int32_t entries;
+    int32_t visible_entries;  // neither hidden nor system
     int32_t directories;
     int32_t files;
-    int32_t visible_entries;
     uint64_t bytes;
-    uint64_t blocks;
+    uint64_t blocks;  // of 512 bytes, each entry's size rounded up
 };
 
 // One open directory enumeration and its current entry.
@@ -69,7 +61,6 @@ struct DirScan {
 };
 
 extern Settings settings;
-extern RunTotals run_totals;
 
 // Exit statuses.
 enum {
@@ -100,7 +91,7 @@ int parse_size_spec(const char *text, uint64_t *out);
 // tree search
 int scan_first(const char *spec, DirScan *scan);
 int scan_next(DirScan *scan);
-int32_t search_tree(FILE *out, const char *argument);
+Totals search_tree(FILE *out, const char *argument);
 
 // How an argument splits; used by search_tree and its tests.  Only the
 // argument's own directory part can be long (and is then reported as too
@@ -144,9 +135,10 @@ void format_grouped(uint64_t value, char *out);
 void format_attributes(DWORD attributes, char *out);
 void format_timestamp(FILETIME time, char *out);
 void print_entry(FILE *out, const ShownPath *path, const WIN32_FIND_DATAA *entry);
-void print_argument_summary(int32_t count, const RunTotals *totals);
-void print_total_summary(const GrandTotals *totals);
-void add_to_grand_totals(GrandTotals *grand, int32_t count, const RunTotals *run);
+void count_entry(Totals *totals, const WIN32_FIND_DATAA *entry);
+void add_totals(Totals *sum, const Totals *part);
+enum SummaryScope { ARGUMENT_SUMMARY, RUN_SUMMARY };
+void print_summary(SummaryScope scope, const Totals *totals);
 
 // Every write to the output is checked as soon as it is made, while the
 // system's own error code still describes it: a run whose output can no
