@@ -105,6 +105,32 @@ static void append_columns(LineBuffer *line, const WIN32_FIND_DATAA *entry)
     append_repeated(line, ' ', 2);
 }
 
+// Leading ".\" pairs (with any run of separators after the dot) name the
+// directory the search started in, so they are left out; what is left is
+// relative to it and never begins with a separator.  Only the root, whose
+// shown directory is empty from the start, puts "\" in front of a name.
+void shown_path_prefix(const char *shown_directory, const char **directory,
+                       const char **separator)
+{
+    const char *shown = shown_directory;
+    if (*shown == '\0') {
+        *directory = shown;
+        *separator = "\\";
+        return;
+    }
+    for (;;) {
+        if (strcmp(shown, ".") == 0) {
+            shown = "";
+            break;
+        }
+        if (shown[0] != '.' || shown[1] != '\\') break;
+        shown++;
+        while (*shown == '\\') shown++;
+    }
+    *directory = shown;
+    *separator = *shown ? "\\" : "";
+}
+
 void print_entry(FILE *out, const ShownPath *path, const WIN32_FIND_DATAA *entry)
 {
     LineBuffer line;

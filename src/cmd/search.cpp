@@ -90,32 +90,6 @@ int split_argument(const char *argument, SplitArgument *split)
     return 1;
 }
 
-// Leading ".\" pairs (with any run of separators after the dot) name the
-// directory the search started in, so they are left out; what is left is
-// relative to it and never begins with a separator.  Only the root, whose
-// shown directory is empty from the start, puts "\" in front of a name.
-void shown_path_prefix(const char *shown_directory, const char **directory,
-                       const char **separator)
-{
-    const char *shown = shown_directory;
-    if (*shown == '\0') {
-        *directory = shown;
-        *separator = "\\";
-        return;
-    }
-    for (;;) {
-        if (strcmp(shown, ".") == 0) {
-            shown = "";
-            break;
-        }
-        if (shown[0] != '.' || shown[1] != '\\') break;
-        shown++;
-        while (*shown == '\\') shown++;
-    }
-    *directory = shown;
-    *separator = *shown ? "\\" : "";
-}
-
 // Joins directory, a separator (none after the root "\") and a name into
 // buffer; 0 when it would not fit.
 static int join_path(char *buffer, size_t size, const char *drive, const char *directory,

@@ -106,16 +106,6 @@ struct SplitArgument {
 };
 // 0 when the directory part does not fit its buffer.
 int split_argument(const char *argument, SplitArgument *split);
-// The directory text of an entry line and the separator after it.
-void shown_path_prefix(const char *shown_directory, const char **directory,
-                       const char **separator);
-// What every entry line of one directory starts with: drive, directory and
-// separator, worked out once for the directory.
-struct ShownPath {
-    const char *drive;
-    const char *directory;
-    const char *separator;
-};
 
 // links: a directory reached through a link is descended once per argument
 int same_directory(const DirectoryIdentity *a, const DirectoryIdentity *b);
@@ -131,6 +121,16 @@ int entry_selected(const WIN32_FIND_DATAA *entry);
 int is_dot_entry(const char *name);
 
 // listing
+// What every entry line of one directory starts with: drive, directory and
+// separator, worked out once for the directory.
+struct ShownPath {
+    const char *drive;
+    const char *directory;
+    const char *separator;
+};
+// The directory text of an entry line and the separator after it.
+void shown_path_prefix(const char *shown_directory, const char **directory,
+                       const char **separator);
 void format_grouped(uint64_t value, char *out);
 void format_attributes(DWORD attributes, char *out);
 void format_timestamp(FILETIME time, char *out);
