@@ -2,7 +2,6 @@
 #include "trawl.h"
 
 Settings settings;
-RunTotals run_totals;
 
 int32_t saturating_add(int32_t a, int32_t b)
 {
@@ -14,22 +13,19 @@ int32_t saturating_add(int32_t a, int32_t b)
 
 int run_trawl(int argc, char **argv)
 {
-    GrandTotals grand = {};
     int first = parse_options(argc, argv);
     int argument_count = argc - first;
     if (argument_count < 1) show_usage();
 
-    int32_t count = 0;
+    int summaries = settings.long_listing || settings.show_summary;
+    Totals run = {}, argument = {};
     for (int k = 0; k < argument_count; k++) {
-        run_totals = RunTotals{};
         if (settings.long_listing && k > 0) write_output(stdout, "\n");
-        count = search_tree(stdout, argv[first + k]);
-        if (settings.long_listing || settings.show_summary)
-            print_argument_summary(count, &run_totals);
-        add_to_grand_totals(&grand, count, &run_totals);
+        argument = search_tree(stdout, argv[first + k]);
+        if (summaries) print_summary(ARGUMENT_SUMMARY, &argument);
+        add_totals(&run, &argument);
     }
-    if ((settings.long_listing || settings.show_summary) && argument_count > 1)
-        print_total_summary(&grand);
+    if (summaries && argument_count > 1) print_summary(RUN_SUMMARY, &run);
     finish_output(stdout);
-    return count > 0 ? EXIT_LISTED : EXIT_NOTHING_LISTED;
+    return argument.entries > 0 ? EXIT_LISTED : EXIT_NOTHING_LISTED;
 }

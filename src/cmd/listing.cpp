@@ -47,16 +47,9 @@ void format_timestamp(FILETIME time, char *out)
              fields.wHour, fields.wMinute, fields.wSecond);
 }
 
-static void count_entry(DWORD attributes, uint64_t size)
+static uint64_t entry_size(const WIN32_FIND_DATAA *entry)
 {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        run_totals.directories = saturating_add(run_totals.directories, 1);
-    else if (!(attributes & TRAWL_ATTRIBUTE_VOLUME_LABEL))
-        run_totals.files = saturating_add(run_totals.files, 1);
-    if (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
-        run_totals.hidden_system = saturating_add(run_totals.hidden_system, 1);
-    run_totals.bytes += size;
-    run_totals.blocks += size / 512 + (size % 512 != 0);
+    return ((uint64_t)entry->nFileSizeHigh << 32) | entry->nFileSizeLow;
 }
 
 // An entry line is put together here and written with one call, whatever
@@ -96,11 +89,11 @@ static void append_text(LineBuffer *line, const char *text)
 }
 
 // The columns of the long listing, as "%-9s %15s %s  " would write them.
-static void append_columns(LineBuffer *line, const WIN32_FIND_DATAA *entry, uint64_t size)
+static void append_columns(LineBuffer *line, const WIN32_FIND_DATAA *entry)
 {
     char letters[32], size_text[32], time_text[44];
     format_attributes(entry->dwFileAttributes, letters);
-    format_grouped(size, size_text);
+    format_grouped(entry_size(entry), size_text);
     format_timestamp(entry->ftLastWriteTime, time_text);
     size_t letters_length = strlen(letters), size_length = strlen(size_text);
     append_text(line, letters);
@@ -112,60 +105,87 @@ static void append_columns(LineBuffer *line, const WIN32_FIND_DATAA *entry, uint
     append_repeated(line, ' ', 2);
 }
 
+// Leading ".\" pairs (with any run of separators after the dot) name the
+// directory the search started in, so they are left out; what is left is
+// relative to it and never begins with a separator.  Only the root, whose
+// shown directory is empty from the start, puts "\" in front of a name.
+void shown_path_prefix(const char *shown_directory, const char **directory,
+                       const char **separator)
+{
+    const char *shown = shown_directory;
+    if (*shown == '\0') {
+        *directory = shown;
+        *separator = "\\";
+        return;
+    }
+    for (;;) {
+        if (strcmp(shown, ".") == 0) {
+            shown = "";
+            break;
+        }
+        if (shown[0] != '.' || shown[1] != '\\') break;
+        shown++;
+        while (*shown == '\\') shown++;
+    }
+    *directory = shown;
+    *separator = *shown ? "\\" : "";
+}
+
 void print_entry(FILE *out, const ShownPath *path, const WIN32_FIND_DATAA *entry)
 {
-    uint64_t size = ((uint64_t)entry->nFileSizeHigh << 32) | entry->nFileSizeLow;
     LineBuffer line;
     line.out = out;
     line.length = 0;
-    if (settings.long_listing) append_columns(&line, entry, size);
+    if (settings.long_listing) append_columns(&line, entry);
     append_text(&line, path->drive);
     append_text(&line, path->directory);
     append_text(&line, path->separator);
     append_text(&line, entry->cFileName);
     append_repeated(&line, '\n', 1);
     flush_line(&line);
-    count_entry(entry->dwFileAttributes, size);
 }
 
-void print_argument_summary(int32_t count, const RunTotals *totals)
+void count_entry(Totals *totals, const WIN32_FIND_DATAA *entry)
 {
-    char entries[32], directories[32], files[32], visible[32], bytes[32], blocks[32];
-    format_grouped((uint64_t)(int64_t)count, entries);
-    format_grouped((uint64_t)(int64_t)totals->directories, directories);
-    format_grouped((uint64_t)(int64_t)totals->files, files);
-    format_grouped((uint64_t)((int64_t)count - totals->hidden_system), visible);
-    format_grouped(totals->bytes, bytes);
-    format_grouped(totals->blocks, blocks);
-    if (count > 0) write_output(stdout, "\n");
-    write_output(stdout, " Entries:     %12s  (%s)\n", entries, visible);
-    write_output(stdout, " Directories: %12s  Files:  %12s\n", directories, files);
-    write_output(stdout, " Bytes:       %12s  Blocks: %12s\n", bytes, blocks);
+    DWORD attributes = entry->dwFileAttributes;
+    uint64_t size = entry_size(entry);
+    totals->entries = saturating_add(totals->entries, 1);
+    if (!(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+        totals->visible_entries = saturating_add(totals->visible_entries, 1);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        totals->directories = saturating_add(totals->directories, 1);
+    else if (!(attributes & TRAWL_ATTRIBUTE_VOLUME_LABEL))
+        totals->files = saturating_add(totals->files, 1);
+    totals->bytes += size;
+    totals->blocks += size / 512 + (size % 512 != 0);
 }
 
-void print_total_summary(const GrandTotals *totals)
+void add_totals(Totals *sum, const Totals *part)
 {
-    char entries[32], directories[32], files[32], bytes[32], blocks[32], visible[32];
+    sum->entries = saturating_add(sum->entries, part->entries);
+    sum->visible_entries = saturating_add(sum->visible_entries, part->visible_entries);
+    sum->directories = saturating_add(sum->directories, part->directories);
+    sum->files = saturating_add(sum->files, part->files);
+    sum->bytes += part->bytes;
+    sum->blocks += part->blocks;
+}
+
+// A blank line parts a summary from what is above it: always the run's,
+// and an argument's only when the argument listed something.
+void print_summary(SummaryScope scope, const Totals *totals)
+{
+    const char *title = scope == RUN_SUMMARY ? "Total " : "";
+    char entries[32], visible[32], directories[32], files[32], bytes[32], blocks[32];
     format_grouped((uint64_t)(int64_t)totals->entries, entries);
+    format_grouped((uint64_t)(int64_t)totals->visible_entries, visible);
     format_grouped((uint64_t)(int64_t)totals->directories, directories);
     format_grouped((uint64_t)(int64_t)totals->files, files);
     format_grouped(totals->bytes, bytes);
     format_grouped(totals->blocks, blocks);
-    format_grouped((uint64_t)(int64_t)totals->visible_entries, visible);
-    write_output(stdout, "\n");
-    write_output(stdout, " Total Entries:     %12s  (%s)\n", entries, visible);
-    write_output(stdout, " Total Directories: %12s  Files:  %12s\n", directories, files);
-    write_output(stdout, " Total Bytes:       %12s  Blocks: %12s\n", bytes, blocks);
-}
-
-void add_to_grand_totals(GrandTotals *grand, int32_t count, const RunTotals *run)
-{
-    grand->entries = saturating_add(grand->entries, count);
-    grand->directories = saturating_add(grand->directories, run->directories);
-    grand->files = saturating_add(grand->files, run->files);
-    grand->visible_entries = saturating_add(grand->visible_entries, count - run->hidden_system);
-    grand->bytes += run->bytes;
-    grand->blocks += run->blocks;
+    if (scope == RUN_SUMMARY || totals->entries > 0) write_output(stdout, "\n");
+    write_output(stdout, " %sEntries:     %12s  (%s)\n", title, entries, visible);
+    write_output(stdout, " %sDirectories: %12s  Files:  %12s\n", title, directories, files);
+    write_output(stdout, " %sBytes:       %12s  Blocks: %12s\n", title, bytes, blocks);
 }
 
 // A closed pipe ends the run quietly, as console tools do; any other

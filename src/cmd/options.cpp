@@ -7,16 +7,21 @@
     show_usage();
 }
 
-// One -d: the first criterion moves into date_test_prev when a second one
-// comes; later ones replace only date_test, so the first and the last apply.
+// Each option that reads more of an entry than its name and directory bit
+// asks for those parts (FIND_DATA_*) here, where it is parsed.
+static void need_details(int parts) { settings.details_needed |= parts; }
+
+// The first -d is kept, and of the rest only the last: both apply.
 static void set_date_test(const char *value)
 {
-    if (!settings.date_test_prev.text) settings.date_test_prev = settings.date_test;
-    settings.date_test.text = value;
-    if (!parse_date_spec(value, &settings.date_test.time)) {
+    DateTest *test = settings.first_date_test.text ? &settings.last_date_test
+                                                   : &settings.first_date_test;
+    test->text = value;
+    if (!parse_date_spec(value, &test->time)) {
         fprintf(stderr, "%s: improper date specification '%s'\n\n", PROGRAM_NAME, value);
         show_usage();
     }
+    need_details(FIND_DATA_INODE);
 }
 
 static void set_size_test(const char *value)
@@ -26,36 +31,44 @@ static void set_size_test(const char *value)
         fprintf(stderr, "%s: improper size specification '%s'\n\n", PROGRAM_NAME, value);
         show_usage();
     }
+    need_details(FIND_DATA_INODE);
 }
 
-// Returns 1 when the letter was a flag and has been set.
+// The type letters read the inode (r, w) and the stored bits (h, s).
+static void set_type_test(const char *value)
+{
+    settings.type_test = value;
+    need_details(FIND_DATA_ALL);
+}
+
+// Returns 1 when the letter was a flag and has been set.  The long listing
+// shows every part of an entry's record, and the summary counts by size and
+// by the hidden and system bits.
 static int set_flag(char letter)
 {
-    int *flag = nullptr;
     switch (letter) {
-    case 'a': flag = &settings.show_all; break;
-    case 'A': flag = &settings.show_all_but_dots; break;
-    case 'D': flag = &settings.option_D; break;
-    case 'l': flag = &settings.long_listing; break;
-    case 'm': flag = &settings.short_names; break;
-    case 'n': flag = &settings.show_summary; break;
-    case 'r': flag = &settings.no_recursion; break;
-    case 'v': flag = &settings.verbose; break;
+    case 'a':
+    case 'A': settings.list_dot_entries = 1; return 1;
+    case 'D': return 1;
+    case 'l': settings.long_listing = 1; need_details(FIND_DATA_ALL); return 1;
+    case 'm': settings.short_names = 1; return 1;
+    case 'n': settings.show_summary = 1; need_details(FIND_DATA_ALL); return 1;
+    case 'r': settings.no_recursion = 1; return 1;
+    case 'v': settings.verbose = 1; return 1;
     default: return 0;
     }
-    *flag = 1;
-    return 1;
 }
 
-// Returns 1 when the letter takes a value and the value has been stored.
+// Returns 1 when the letter takes a value and the value has been used;
+// those of -g and -u are taken and have no effect.
 static int set_value(char letter, const char *value)
 {
     switch (letter) {
     case 'd': set_date_test(value); return 1;
-    case 'g': settings.option_g_value = value; return 1;
+    case 'g': return 1;
     case 's': set_size_test(value); return 1;
-    case 't': settings.type_test = value; return 1;
-    case 'u': settings.option_u_value = value; return 1;
+    case 't': set_type_test(value); return 1;
+    case 'u': return 1;
     default: return 0;
     }
 }

@@ -13,6 +13,7 @@ struct Walk {
     const wildcat_compiled *pattern;
     int details_needed;  // FIND_DATA_* parts to complete
     int dots_listed;
+    Totals totals;  // of the entries listed so far
 };
 
 static void use_short_name(WIN32_FIND_DATAA *entry)
@@ -89,32 +90,6 @@ int split_argument(const char *argument, SplitArgument *split)
     return 1;
 }
 
-// Leading ".\" pairs (with any run of separators after the dot) name the
-// directory the search started in, so they are left out; what is left is
-// relative to it and never begins with a separator.  Only the root, whose
-// shown directory is empty from the start, puts "\" in front of a name.
-void shown_path_prefix(const char *shown_directory, const char **directory,
-                       const char **separator)
-{
-    const char *shown = shown_directory;
-    if (*shown == '\0') {
-        *directory = shown;
-        *separator = "\\";
-        return;
-    }
-    for (;;) {
-        if (strcmp(shown, ".") == 0) {
-            shown = "";
-            break;
-        }
-        if (shown[0] != '.' || shown[1] != '\\') break;
-        shown++;
-        while (*shown == '\\') shown++;
-    }
-    *directory = shown;
-    *separator = *shown ? "\\" : "";
-}
-
 // Joins directory, a separator (none after the root "\") and a name into
 // buffer; 0 when it would not fit.
 static int join_path(char *buffer, size_t size, const char *drive, const char *directory,
@@ -125,27 +100,21 @@ static int join_path(char *buffer, size_t size, const char *drive, const char *d
     return written >= 0 && (size_t)written < size;
 }
 
-static int is_dot_entry(const char *name)
-{
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
 static void report_entry(const ShownPath *shown, const char *name, const char *reason)
 {
     fprintf(stderr, "%s: %s%s%s%s: %s\n", PROGRAM_NAME, shown->drive, shown->directory,
             shown->separator, name, reason);
 }
 
-static int32_t list_matches(const Walk *walk, const char *spec, const ShownPath *shown)
+static void list_matches(Walk *walk, const char *spec, const ShownPath *shown)
 {
-    int32_t count = 0;
     DirScan scan = {};
-    if (!scan_first(spec, &scan)) return 0;
+    if (!scan_first(spec, &scan)) return;
     do {
         WIN32_FIND_DATAA *entry = &scan.find_data;
         if (!wildcat_match_compiled(walk->pattern, entry->cFileName)) continue;
         // The filter turns "." and ".." away in any case unless -a or -A is
-        // given; no need to read their details first.
+        // given: here, the one place that says so, before details are read.
         if (!walk->dots_listed && is_dot_entry(entry->cFileName)) continue;
         // An entry whose details cannot be read is not judged or shown by
         // details it does not have.
@@ -155,10 +124,9 @@ static int32_t list_matches(const Walk *walk, const char *spec, const ShownPath 
             continue;
         }
         if (!entry_selected(entry)) continue;
+        count_entry(&walk->totals, entry);
         print_entry(walk->out, shown, entry);
-        count = saturating_add(count, 1);
     } while (scan_next(&scan));
-    return count;
 }
 
 // One directory on the walk's current path.  Its identity is read only
@@ -211,21 +179,21 @@ static int link_may_be_descended(const Walk *walk, PathLevel *level, const char 
 // while the second pass is open, the directory part of each subdirectory.
 // Below the argument's own directory nothing longer than the enumeration
 // takes can be enumerated, so that is all the buffer holds.
-static int32_t search_directory(const Walk *walk, const char *directory, const char *shown,
-                                PathLevel *parent)
+static void search_directory(Walk *walk, const char *directory, const char *shown,
+                             PathLevel *parent)
 {
     char spec[SPEC_BUFFER_SIZE];
     if (settings.verbose) write_output(walk->out, "Searching %s%s\n", walk->drive, directory);
-    if (!join_path(spec, sizeof spec, walk->drive, directory, "*")) return 0;
+    if (!join_path(spec, sizeof spec, walk->drive, directory, "*")) return;
 
     ShownPath shown_path = {walk->drive, "", ""};
     shown_path_prefix(shown, &shown_path.directory, &shown_path.separator);
-    int32_t count = list_matches(walk, spec, &shown_path);
-    if (settings.no_recursion) return count;
+    list_matches(walk, spec, &shown_path);
+    if (settings.no_recursion) return;
 
     PathLevel level = {parent, directory, 0, {}};
     DirScan scan = {};
-    if (!scan_first(spec, &scan)) return count;
+    if (!scan_first(spec, &scan)) return;
     do {
         const WIN32_FIND_DATAA *entry = &scan.find_data;
         if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
@@ -241,26 +209,26 @@ static int32_t search_directory(const Walk *walk, const char *directory, const c
         if ((entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
             !link_may_be_descended(walk, &level, spec))
             continue;
-        count = saturating_add(count, search_directory(walk, spec, spec, &level));
+        search_directory(walk, spec, spec, &level);
     } while (scan_next(&scan));
-    return count;
 }
 
-int32_t search_tree(FILE *out, const char *argument)
+Totals search_tree(FILE *out, const char *argument)
 {
     SplitArgument split;
     int fits = split_argument(argument, &split);
     wildcat_compiled pattern;
     if (!wildcat_compile(split.pattern, &pattern)) {
         fprintf(stderr, "%s: ill-formed filename pattern '%s'\n", PROGRAM_NAME, split.pattern);
-        return 0;
+        return Totals{};
     }
     if (!fits) {
         fprintf(stderr, "%s: path too long '%s'\n", PROGRAM_NAME, argument);
-        return 0;
+        return Totals{};
     }
     forget_link_targets();
-    Walk walk = {out, split.drive, &pattern, entry_details_needed(),
-                 settings.show_all || settings.show_all_but_dots};
-    return search_directory(&walk, split.directory, split.shown_directory, nullptr);
+    Walk walk = {out, split.drive, &pattern, settings.details_needed,
+                 settings.list_dot_entries, {}};
+    search_directory(&walk, split.directory, split.shown_directory, nullptr);
+    return walk.totals;
 }

@@ -1,6 +1,5 @@
-// The entry filter: dates, size, type letters and the dot entries.
-#include <cstring>
-
+// The entry filter: dates, size and type letters; and which names are the
+// dot entries.
 #include "trawl.h"
 
 static uint64_t filetime_value(FILETIME time)
@@ -69,27 +68,16 @@ static int passes_type(const char *text, DWORD attributes)
     return text[0] == '!' ? !met : met;
 }
 
-static int is_dot_name(const char *name)
+int is_dot_entry(const char *name)
 {
-    return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
 int entry_selected(const WIN32_FIND_DATAA *entry)
 {
-    if (settings.date_test.text && !passes_date(&settings.date_test, entry)) return 0;
-    if (settings.date_test_prev.text && !passes_date(&settings.date_test_prev, entry)) return 0;
+    if (settings.first_date_test.text && !passes_date(&settings.first_date_test, entry)) return 0;
+    if (settings.last_date_test.text && !passes_date(&settings.last_date_test, entry)) return 0;
     if (settings.size_test.text && !passes_size(&settings.size_test, entry)) return 0;
     if (settings.type_test && !passes_type(settings.type_test, entry->dwFileAttributes)) return 0;
-    if (settings.show_all || settings.show_all_but_dots) return 1;
-    return !is_dot_name(entry->cFileName);
-}
-
-// The long listing and the summaries read every field of a listed entry; the
-// date and size criteria need the inode; the type letters need the inode
-// (r, w) and the stored hidden and system bits (h, s).
-int entry_details_needed()
-{
-    if (settings.long_listing || settings.show_summary || settings.type_test) return FIND_DATA_ALL;
-    if (settings.date_test.text || settings.size_test.text) return FIND_DATA_INODE;
-    return 0;
+    return 1;
 }

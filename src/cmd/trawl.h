@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "win32.h"
+#include "platform.h"
 
 #define PROGRAM_NAME "trawl"
 
@@ -22,41 +22,36 @@ struct SizeTest {
 };
 
 // The options, filled once by parse_options and only read afterwards.
-// Texts point into the argument vector.
+// Texts point into the argument vector.  -D, -g and -u are accepted and
+// have no effect, so nothing of them is kept.
 struct Settings {
     int verbose;
     int long_listing;
     int show_summary;
-    int show_all;
-    int show_all_but_dots;
+    int list_dot_entries;  // -a and -A alike: "." and ".." may be listed
     int no_recursion;
     int short_names;
-    int option_D;
-    DateTest date_test;
-    DateTest date_test_prev;
+    // The first -d, and the last when there are two or more; those between
+    // are forgotten.  An entry must pass both.
+    DateTest first_date_test;
+    DateTest last_date_test;
     SizeTest size_test;
     const char *type_test;
-    const char *option_g_value;
-    const char *option_u_value;
+    // The parts of an entry's record (FIND_DATA_*) that the options read,
+    // beyond its name and directory bit; each option adds its own where it
+    // is parsed.
+    int details_needed;
 };
 
-// Counters of one argument's search, filled by print_entry.
-struct RunTotals {
-    int32_t directories;
-    int32_t files;
-    int32_t hidden_system;
-    uint64_t bytes;
-    uint64_t blocks;
-};
-
-// Sums over all arguments of one run.
-struct GrandTotals {
+// What was listed: for one argument's search, or summed over all of them.
+// The counts stop at the largest int32_t.
+struct Totals {
     int32_t entries;
+    int32_t visible_entries;  // neither hidden nor system
     int32_t directories;
     int32_t files;
-    int32_t visible_entries;
     uint64_t bytes;
-    uint64_t blocks;
+    uint64_t blocks;  // of 512 bytes, each entry's size rounded up
 };
 
 // One open directory enumeration and its current entry.
@@ -66,7 +61,6 @@ struct DirScan {
 };
 
 extern Settings settings;
-extern RunTotals run_totals;
 
 // Exit statuses.
 enum {
@@ -97,7 +91,7 @@ int parse_size_spec(const char *text, uint64_t *out);
 // tree search
 int scan_first(const char *spec, DirScan *scan);
 int scan_next(DirScan *scan);
-int32_t search_tree(FILE *out, const char *argument);
+Totals search_tree(FILE *out, const char *argument);
 
 // How an argument splits; used by search_tree and its tests.  Only the
 // argument's own directory part can be long (and is then reported as too
@@ -112,16 +106,6 @@ struct SplitArgument {
 };
 // 0 when the directory part does not fit its buffer.
 int split_argument(const char *argument, SplitArgument *split);
-// The directory text of an entry line and the separator after it.
-void shown_path_prefix(const char *shown_directory, const char **directory,
-                       const char **separator);
-// What every entry line of one directory starts with: drive, directory and
-// separator, worked out once for the directory.
-struct ShownPath {
-    const char *drive;
-    const char *directory;
-    const char *separator;
-};
 
 // links: a directory reached through a link is descended once per argument
 int same_directory(const DirectoryIdentity *a, const DirectoryIdentity *b);
@@ -131,20 +115,30 @@ int remember_link_target(const DirectoryIdentity *identity);
 
 // entry selection
 int compare_filetimes(FILETIME a, FILETIME b);
+// The date, size and type criteria; "." and ".." are the walk's to turn away.
 int entry_selected(const WIN32_FIND_DATAA *entry);
-// Which parts of an entry's record (FIND_DATA_*) entry_selected and
-// print_entry read, beyond its name and directory bit, under the current
-// settings; 0 for none.
-int entry_details_needed();
+// "." and "..": the directory itself and its parent, never entries of it.
+int is_dot_entry(const char *name);
 
 // listing
+// What every entry line of one directory starts with: drive, directory and
+// separator, worked out once for the directory.
+struct ShownPath {
+    const char *drive;
+    const char *directory;
+    const char *separator;
+};
+// The directory text of an entry line and the separator after it.
+void shown_path_prefix(const char *shown_directory, const char **directory,
+                       const char **separator);
 void format_grouped(uint64_t value, char *out);
 void format_attributes(DWORD attributes, char *out);
 void format_timestamp(FILETIME time, char *out);
 void print_entry(FILE *out, const ShownPath *path, const WIN32_FIND_DATAA *entry);
-void print_argument_summary(int32_t count, const RunTotals *totals);
-void print_total_summary(const GrandTotals *totals);
-void add_to_grand_totals(GrandTotals *grand, int32_t count, const RunTotals *run);
+void count_entry(Totals *totals, const WIN32_FIND_DATAA *entry);
+void add_totals(Totals *sum, const Totals *part);
+enum SummaryScope { ARGUMENT_SUMMARY, RUN_SUMMARY };
+void print_summary(SummaryScope scope, const Totals *totals);
 
 // Every write to the output is checked as soon as it is made, while the
 // system's own error code still describes it: a run whose output can no

@@ -7,7 +7,7 @@
 // attributes Wine and Samba keep in an extended attribute) waits for
 // complete_find_data, which the search calls only for entries it looks at
 // in detail.
-#include "win32.h"
+#include "platform.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Output buffering of the native build.
-#include "win32.h"
+#include "platform.h"
 
 #include <cerrno>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // Which directory a path leads to, for telling a link that loops back.
-#include "win32.h"
+#include "platform.h"
 
 // A directory opens only with backup semantics; no access right is needed
 // to read its volume and file index.  The open follows junctions and

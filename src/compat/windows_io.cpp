@@ -1,6 +1,6 @@
 // The pieces of the platform layer that the Windows build needs beyond
 // <windows.h>.
-#include "win32.h"
+#include "platform.h"
 
 #include <cerrno>
 #include <cstdlib>

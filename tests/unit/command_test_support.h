@@ -9,11 +9,7 @@
 
 #include "trawl.h"
 
-inline void reset_globals()
-{
-    settings = Settings{};
-    run_totals = RunTotals{};
-}
+inline void reset_globals() { settings = Settings{}; }
 
 // Streams are text streams on Windows: compare with plain line ends.
 inline std::string without_cr(const std::string &text)

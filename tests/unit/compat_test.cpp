@@ -1,7 +1,7 @@
 // The platform layer's contract, checked against whichever implementation the
 // build has: the POSIX layer natively, Wine's (or Windows') own calls in the
 // Windows build.  The same cases pass on both.
-#include "win32.h"
+#include "platform.h"
 
 #include <gtest/gtest.h>
 

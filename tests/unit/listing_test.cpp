@@ -1,4 +1,4 @@
-// Entry lines, the long listing's columns, the counters and the summaries.
+// Entry lines, the long listing's columns, the counters and the summary.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -130,7 +130,6 @@ TEST(PrintEntry, PathLineWithoutLongListing)
         reset_globals();
         const WIN32_FIND_DATAA entry = make_entry(row.name, 0x20, 5);
         EXPECT_EQ(printed_entry(row.drive, row.directory, entry), row.line) << row.line;
-        EXPECT_EQ(run_totals.files, 1);
     }
 }
 
@@ -175,94 +174,84 @@ TEST(PrintEntry, PathStartsInColumnFortyEightWhateverTheTime)
 struct CountRow {
     DWORD attributes;
     uint64_t size;
-    int32_t directories, files, hidden_system;
+    int32_t visible_entries, directories, files;
     uint64_t bytes, blocks;
 };
 
-TEST(PrintEntry, CountsEveryListedEntry)
+TEST(CountEntry, CountsEveryListedEntry)
 {
     const CountRow rows[] = {
-        {0x20, 0, 0, 1, 0, 0, 0},
-        {0x20, 1, 0, 1, 0, 1, 1},
-        {0x20, 512, 0, 1, 0, 512, 1},
-        {0x20, 513, 0, 1, 0, 513, 2},
-        {0x20, 1048576, 0, 1, 0, 1048576, 2048},
-        {0x20, 4294967296ULL, 0, 1, 0, 4294967296ULL, 8388608},
-        {0x20, UINT64_MAX, 0, 1, 0, UINT64_MAX, 36028797018963968ULL},
-        {0x10, 0, 1, 0, 0, 0, 0},
-        {0x10, 4096, 1, 0, 0, 4096, 8},
-        {0x12, 0, 1, 0, 1, 0, 0},
-        {0x18, 0, 1, 0, 0, 0, 0},
-        {0x8, 100, 0, 0, 0, 100, 1},
-        {0xA, 0, 0, 0, 1, 0, 0},
-        {0x2, 0, 0, 1, 1, 0, 0},
-        {0x4, 0, 0, 1, 1, 0, 0},
-        {0x6, 0, 0, 1, 1, 0, 0},
-        {0x80, 0, 0, 1, 0, 0, 0},
+        {0x20, 0, 1, 0, 1, 0, 0},
+        {0x20, 1, 1, 0, 1, 1, 1},
+        {0x20, 512, 1, 0, 1, 512, 1},
+        {0x20, 513, 1, 0, 1, 513, 2},
+        {0x20, 1048576, 1, 0, 1, 1048576, 2048},
+        {0x20, 4294967296ULL, 1, 0, 1, 4294967296ULL, 8388608},
+        {0x20, UINT64_MAX, 1, 0, 1, UINT64_MAX, 36028797018963968ULL},
+        {0x10, 0, 1, 1, 0, 0, 0},
+        {0x10, 4096, 1, 1, 0, 4096, 8},
+        {0x12, 0, 0, 1, 0, 0, 0},
+        {0x18, 0, 1, 1, 0, 0, 0},
+        {0x8, 100, 1, 0, 0, 100, 1},
+        {0xA, 0, 0, 0, 0, 0, 0},
+        {0x2, 0, 0, 0, 1, 0, 0},
+        {0x4, 0, 0, 0, 1, 0, 0},
+        {0x6, 0, 0, 0, 1, 0, 0},
+        {0x80, 0, 1, 0, 1, 0, 0},
     };
-    for (int long_listing = 0; long_listing < 2; long_listing++) {
-        for (const CountRow &row : rows) {
-            reset_globals();
-            settings.long_listing = long_listing;
-            const WIN32_FIND_DATAA entry = make_entry("e", row.attributes, row.size);
-            printed_entry("", ".", entry);
-            const std::string label = "0x" + std::to_string(row.attributes) + " size " +
-                                      std::to_string(row.size) + " -l " +
-                                      std::to_string(long_listing);
-            EXPECT_EQ(run_totals.directories, row.directories) << label;
-            EXPECT_EQ(run_totals.files, row.files) << label;
-            EXPECT_EQ(run_totals.hidden_system, row.hidden_system) << label;
-            EXPECT_EQ(run_totals.bytes, row.bytes) << label;
-            EXPECT_EQ(run_totals.blocks, row.blocks) << label;
-        }
+    for (const CountRow &row : rows) {
+        Totals totals = {};
+        const WIN32_FIND_DATAA entry = make_entry("e", row.attributes, row.size);
+        count_entry(&totals, &entry);
+        const std::string label = "0x" + std::to_string(row.attributes) + " size " +
+                                  std::to_string(row.size);
+        EXPECT_EQ(totals.entries, 1) << label;
+        EXPECT_EQ(totals.visible_entries, row.visible_entries) << label;
+        EXPECT_EQ(totals.directories, row.directories) << label;
+        EXPECT_EQ(totals.files, row.files) << label;
+        EXPECT_EQ(totals.bytes, row.bytes) << label;
+        EXPECT_EQ(totals.blocks, row.blocks) << label;
     }
 }
 
-TEST(PrintEntry, CountersAddUp)
+TEST(CountEntry, CountersAddUp)
 {
-    reset_globals();
-    printed_entry("", ".", make_entry("a", 0x20, 1000));
-    printed_entry("", ".", make_entry("b", 0x22, 513));
-    printed_entry("", ".", make_entry("c", 0x20, 0));
-    printed_entry("", ".", make_entry("d", 0x10, 0));
-    EXPECT_EQ(run_totals.directories, 1);
-    EXPECT_EQ(run_totals.files, 3);
-    EXPECT_EQ(run_totals.hidden_system, 1);
-    EXPECT_EQ(run_totals.bytes, 1513u);
-    EXPECT_EQ(run_totals.blocks, 4u);
+    Totals totals = {};
+    const WIN32_FIND_DATAA entries[] = {make_entry("a", 0x20, 1000), make_entry("b", 0x22, 513),
+                                        make_entry("c", 0x20, 0), make_entry("d", 0x10, 0)};
+    for (const WIN32_FIND_DATAA &entry : entries) count_entry(&totals, &entry);
+    EXPECT_EQ(totals.entries, 4);
+    EXPECT_EQ(totals.visible_entries, 3);
+    EXPECT_EQ(totals.directories, 1);
+    EXPECT_EQ(totals.files, 3);
+    EXPECT_EQ(totals.bytes, 1513u);
+    EXPECT_EQ(totals.blocks, 4u);
 }
 
-std::string captured_argument_summary(int32_t count, const RunTotals &totals)
+std::string captured_summary(SummaryScope scope, const Totals &totals)
 {
     testing::internal::CaptureStdout();
-    print_argument_summary(count, &totals);
-    return without_cr(testing::internal::GetCapturedStdout());
-}
-
-std::string captured_total_summary(const GrandTotals &totals)
-{
-    testing::internal::CaptureStdout();
-    print_total_summary(&totals);
+    print_summary(scope, &totals);
     return without_cr(testing::internal::GetCapturedStdout());
 }
 
 TEST(Summaries, ArgumentBlocks)
 {
-    EXPECT_EQ(captured_argument_summary(3, RunTotals{0, 3, 1, 1513, 4}),
+    EXPECT_EQ(captured_summary(ARGUMENT_SUMMARY, Totals{3, 2, 0, 3, 1513, 4}),
               "\n"
               " Entries:                3  (2)\n"
               " Directories:            0  Files:             3\n"
               " Bytes:              1,513  Blocks:            4\n");
-    EXPECT_EQ(captured_argument_summary(2, RunTotals{1, 1, 0, 1048576, 2048}),
+    EXPECT_EQ(captured_summary(ARGUMENT_SUMMARY, Totals{2, 2, 1, 1, 1048576, 2048}),
               "\n"
               " Entries:                2  (2)\n"
               " Directories:            1  Files:             1\n"
               " Bytes:          1,048,576  Blocks:        2,048\n");
-    EXPECT_EQ(captured_argument_summary(0, RunTotals{}),
+    EXPECT_EQ(captured_summary(ARGUMENT_SUMMARY, Totals{}),
               " Entries:                0  (0)\n"
               " Directories:            0  Files:             0\n"
               " Bytes:                  0  Blocks:            0\n");
-    EXPECT_EQ(captured_argument_summary(1, RunTotals{0, 1, 0, 1000000000000ULL, 1953125000}),
+    EXPECT_EQ(captured_summary(ARGUMENT_SUMMARY, Totals{1, 1, 0, 1, 1000000000000ULL, 1953125000}),
               "\n"
               " Entries:                1  (1)\n"
               " Directories:            0  Files:             1\n"
@@ -271,33 +260,33 @@ TEST(Summaries, ArgumentBlocks)
 
 TEST(Summaries, TotalBlock)
 {
-    EXPECT_EQ(captured_total_summary(GrandTotals{5, 1, 4, 4, 1050089, 2052}),
+    EXPECT_EQ(captured_summary(RUN_SUMMARY, Totals{5, 4, 1, 4, 1050089, 2052}),
               "\n"
               " Total Entries:                5  (4)\n"
               " Total Directories:            1  Files:             4\n"
               " Total Bytes:          1,050,089  Blocks:        2,052\n");
-    EXPECT_EQ(captured_total_summary(GrandTotals{}),
+    EXPECT_EQ(captured_summary(RUN_SUMMARY, Totals{}),
               "\n"
               " Total Entries:                0  (0)\n"
               " Total Directories:            0  Files:             0\n"
               " Total Bytes:                  0  Blocks:            0\n");
 }
 
-TEST(GrandTotals, SumsOfTheArguments)
+TEST(AddTotals, SumsOfTheArguments)
 {
-    GrandTotals grand = {};
-    const RunTotals first = {0, 3, 1, 1513, 4};
-    const RunTotals second = {1, 1, 0, 1048576, 2048};
-    const RunTotals nothing = {};
-    add_to_grand_totals(&grand, 3, &first);
-    add_to_grand_totals(&grand, 0, &nothing);
-    add_to_grand_totals(&grand, 2, &second);
-    EXPECT_EQ(grand.entries, 5);
-    EXPECT_EQ(grand.visible_entries, 4);
-    EXPECT_EQ(grand.directories, 1);
-    EXPECT_EQ(grand.files, 4);
-    EXPECT_EQ(grand.bytes, 1050089u);
-    EXPECT_EQ(grand.blocks, 2052u);
+    Totals run = {};
+    const Totals first = {3, 2, 0, 3, 1513, 4};
+    const Totals second = {2, 2, 1, 1, 1048576, 2048};
+    const Totals nothing = {};
+    add_totals(&run, &first);
+    add_totals(&run, &nothing);
+    add_totals(&run, &second);
+    EXPECT_EQ(run.entries, 5);
+    EXPECT_EQ(run.visible_entries, 4);
+    EXPECT_EQ(run.directories, 1);
+    EXPECT_EQ(run.files, 4);
+    EXPECT_EQ(run.bytes, 1050089u);
+    EXPECT_EQ(run.blocks, 2052u);
 }
 
 TEST(SaturatingAdd, StopsAtTheLargestCount)
@@ -319,35 +308,35 @@ TEST(SaturatingAdd, StopsAtTheLargestCount)
 
 TEST(SaturatingAdd, CountersAndTotalsStayAtTheLargestCount)
 {
-    reset_globals();
-    run_totals.files = INT32_MAX;
-    run_totals.directories = INT32_MAX;
-    run_totals.hidden_system = INT32_MAX;
-    printed_entry("", ".", make_entry("f", 0x22, 1));
-    printed_entry("", ".", make_entry("d", 0x12, 1));
-    EXPECT_EQ(run_totals.files, INT32_MAX);
-    EXPECT_EQ(run_totals.directories, INT32_MAX);
-    EXPECT_EQ(run_totals.hidden_system, INT32_MAX);
+    Totals totals = {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, 0, 0};
+    const WIN32_FIND_DATAA entries[] = {make_entry("f", 0x20, 1), make_entry("d", 0x10, 1)};
+    for (const WIN32_FIND_DATAA &entry : entries) count_entry(&totals, &entry);
+    EXPECT_EQ(totals.entries, INT32_MAX);
+    EXPECT_EQ(totals.visible_entries, INT32_MAX);
+    EXPECT_EQ(totals.files, INT32_MAX);
+    EXPECT_EQ(totals.directories, INT32_MAX);
 
-    const std::string block = captured_argument_summary(INT32_MAX, run_totals);
+    const Totals hidden = {INT32_MAX, 0, INT32_MAX, INT32_MAX, 0, 0};
+    const std::string block = captured_summary(ARGUMENT_SUMMARY, hidden);
     EXPECT_NE(block.find(" Entries:     2,147,483,647  (0)\n"), std::string::npos) << block;
     EXPECT_NE(block.find(" Directories: 2,147,483,647  Files:  2,147,483,647\n"), std::string::npos)
         << block;
 
-    GrandTotals grand = {INT32_MAX - 1, INT32_MAX - 1, INT32_MAX - 1, INT32_MAX - 1, 0, 0};
-    const RunTotals run = {2, 2, 0, 0, 0};
-    add_to_grand_totals(&grand, 4, &run);
-    add_to_grand_totals(&grand, 4, &run);
-    EXPECT_EQ(grand.entries, INT32_MAX);
-    EXPECT_EQ(grand.directories, INT32_MAX);
-    EXPECT_EQ(grand.files, INT32_MAX);
-    EXPECT_EQ(grand.visible_entries, INT32_MAX);
-    const std::string totals = captured_total_summary(grand);
-    EXPECT_NE(totals.find(" Total Entries:     2,147,483,647  (2,147,483,647)\n"), std::string::npos)
-        << totals;
-    EXPECT_NE(totals.find(" Total Directories: 2,147,483,647  Files:  2,147,483,647\n"),
+    Totals run = {INT32_MAX - 1, INT32_MAX - 1, INT32_MAX - 1, INT32_MAX - 1, 0, 0};
+    const Totals argument = {4, 4, 2, 2, 0, 0};
+    add_totals(&run, &argument);
+    add_totals(&run, &argument);
+    EXPECT_EQ(run.entries, INT32_MAX);
+    EXPECT_EQ(run.visible_entries, INT32_MAX);
+    EXPECT_EQ(run.directories, INT32_MAX);
+    EXPECT_EQ(run.files, INT32_MAX);
+    const std::string totals_block = captured_summary(RUN_SUMMARY, run);
+    EXPECT_NE(totals_block.find(" Total Entries:     2,147,483,647  (2,147,483,647)\n"),
               std::string::npos)
-        << totals;
+        << totals_block;
+    EXPECT_NE(totals_block.find(" Total Directories: 2,147,483,647  Files:  2,147,483,647\n"),
+              std::string::npos)
+        << totals_block;
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // specifications to directories, links, the DOS attributes Wine keeps in an
 // extended attribute, exact time stamps and errno.  The expected attributes
 // are what Wine 8 reports for the same files, so that both builds agree.
-#include "win32.h"
+#include "platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-// The entry filter: date, size and type criteria and the dot entries, on
-// entries made up here rather than read from a disk.
+// The entry filter: date, size and type criteria, and which names are the
+// dot entries, on entries made up here rather than read from a disk.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -54,7 +54,7 @@ TEST(EntrySelected, DatePrefixesWithInclusiveBounds)
     for (int slot = 0; slot < 2; slot++) {
         for (const PrefixRow &row : PREFIX_ROWS) {
             reset_globals();
-            DateTest *test = slot == 0 ? &settings.date_test : &settings.date_test_prev;
+            DateTest *test = slot == 0 ? &settings.first_date_test : &settings.last_date_test;
             test->text = row.text;
             test->time = filetime_of(instant);
             const WIN32_FIND_DATAA before = make_entry("a", 0x20, 0, instant - 1);
@@ -70,10 +70,10 @@ TEST(EntrySelected, DatePrefixesWithInclusiveBounds)
 TEST(EntrySelected, TwoDatesKeepTheSpanBothEndsIncluded)
 {
     reset_globals();
-    settings.date_test_prev.text = "+2011-01-01";
-    settings.date_test_prev.time = filetime_of(1000);
-    settings.date_test.text = "-2011-12-31:23:59:59";
-    settings.date_test.time = filetime_of(2000);
+    settings.first_date_test.text = "+2011-01-01";
+    settings.first_date_test.time = filetime_of(1000);
+    settings.last_date_test.text = "-2011-12-31:23:59:59";
+    settings.last_date_test.time = filetime_of(2000);
     const struct {
         uint64_t written;
         int expected;
@@ -170,47 +170,34 @@ TEST(EntrySelected, TypeOutcomes)
     }
 }
 
-TEST(EntrySelected, DotEntries)
+TEST(IsDotEntry, OnlyTheTwoNames)
 {
     const struct {
-        int show_all, show_all_but_dots;
         const char *name;
         int expected;
     } rows[] = {
-        {1, 0, ".", 1},   {1, 1, "..", 1}, {1, 0, "a", 1},
-        {0, 1, ".", 1},   {0, 1, "..", 1}, {0, 1, "a", 1},
-        {0, 0, ".", 0},   {0, 0, "..", 0}, {0, 0, "a", 1},
-        {0, 0, "...", 1}, {0, 0, ".a", 1}, {0, 0, "..a", 1},
+        {".", 1},   {"..", 1}, {"a", 0},  {"...", 0},
+        {".a", 0},  {"..a", 0}, {"a.", 0}, {"", 0},
     };
-    for (const auto &row : rows) {
-        reset_globals();
-        settings.show_all = row.show_all;
-        settings.show_all_but_dots = row.show_all_but_dots;
-        const WIN32_FIND_DATAA entry = make_entry(row.name, 0x10);
-        EXPECT_EQ(entry_selected(&entry), row.expected)
-            << row.name << " -a " << row.show_all << " -A " << row.show_all_but_dots;
-    }
+    for (const auto &row : rows) EXPECT_EQ(is_dot_entry(row.name), row.expected) << row.name;
 }
 
-TEST(EntrySelected, CriteriaAllApplyAndDotsComeLast)
+TEST(EntrySelected, CriteriaAllApply)
 {
+    // The dot entries are judged by the criteria like any other.
     reset_globals();
     settings.type_test = "d";
     const WIN32_FIND_DATAA dot = make_entry(".", 0x10);
-    const WIN32_FIND_DATAA sub = make_entry("sub", 0x10);
-    EXPECT_EQ(entry_selected(&dot), 0);
-    EXPECT_EQ(entry_selected(&sub), 1);
-
-    // -a lets the dot entries through, not entries another criterion rejects.
-    settings.show_all = 1;
     const WIN32_FIND_DATAA dot_file = make_entry(".", 0x20);
+    const WIN32_FIND_DATAA sub = make_entry("sub", 0x10);
     EXPECT_EQ(entry_selected(&dot), 1);
     EXPECT_EQ(entry_selected(&dot_file), 0);
+    EXPECT_EQ(entry_selected(&sub), 1);
 
     // Each criterion alone can reject.
     reset_globals();
-    settings.date_test.text = "+";
-    settings.date_test.time = filetime_of(100);
+    settings.first_date_test.text = "+";
+    settings.first_date_test.time = filetime_of(100);
     settings.size_test.text = "-";
     settings.size_test.bytes = 10;
     const WIN32_FIND_DATAA both = make_entry("a", 0x20, 10, 100);
