@@ -164,7 +164,10 @@ void fill_from_entry(int dir_fd, const struct dirent64 *entry, WIN32_FIND_DATAA 
 // The search reads every directory twice in a row (its matches, then its
 // subdirectories), so a closed enumeration keeps its descriptor until the
 // next one is opened: the same directory again is only rewound, which
-// saves an open and a close per directory.
+// saves an open and a close per directory.  Most directories fit in one
+// buffer; when the first enumeration got all of one in a single read, the
+// second one delivers that buffer again and reads nothing, as if the
+// directory had not changed in between.
 enum StreamState { STREAM_FREE, STREAM_OPEN, STREAM_KEPT };
 
 struct DirStream {
@@ -177,6 +180,8 @@ struct DirStream {
     size_t spec_length;
     size_t next;
     size_t end;
+    int reads;   // getdents64 calls that delivered entries since the start
+    int at_end;  // the last one delivered none
     char path[MAX_PATH];
     alignas(struct dirent64) char buffer[16384];
 };
@@ -207,11 +212,15 @@ DirStream *open_stream(const char *path, size_t spec_length)
     DirStream *kept = kept_stream;
     kept_stream = nullptr;
     if (kept != nullptr) {
-        if (strcmp(kept->path, path) == 0 && lseek(kept->fd, 0, SEEK_SET) == 0) {
+        int whole_in_buffer = kept->at_end && kept->reads <= 1;
+        if (strcmp(kept->path, path) == 0 &&
+            (whole_in_buffer || lseek(kept->fd, 0, SEEK_SET) == 0)) {
             kept->state = STREAM_OPEN;
             kept->first_pass = 0;
             kept->entry_index = 0;
-            kept->next = kept->end = 0;
+            kept->next = 0;
+            if (!whole_in_buffer)
+                kept->end = kept->reads = kept->at_end = 0;
             return kept;
         }
         close_stream(kept);
@@ -229,6 +238,7 @@ DirStream *open_stream(const char *path, size_t spec_length)
         stream.entry_index = 0;
         stream.spec_length = spec_length;
         stream.next = stream.end = 0;
+        stream.reads = stream.at_end = 0;
         strcpy(stream.path, path);
         prefetch_directory_opened(stream.ordinal);
         return &stream;
@@ -249,12 +259,19 @@ void keep_stream(DirStream *stream)
 const struct dirent64 *next_dirent(DirStream *stream)
 {
     if (stream->next >= stream->end) {
-        ssize_t got = getdents64(stream->fd, stream->buffer, sizeof stream->buffer);
-        if (got <= 0) {
-            if (got == 0)
-                errno = ENOENT;
+        if (stream->at_end) {
+            errno = ENOENT;
             return nullptr;
         }
+        ssize_t got = getdents64(stream->fd, stream->buffer, sizeof stream->buffer);
+        if (got <= 0) {
+            if (got == 0) {
+                errno = ENOENT;
+                stream->at_end = 1;
+            }
+            return nullptr;
+        }
+        stream->reads++;
         stream->next = 0;
         stream->end = (size_t)got;
     }

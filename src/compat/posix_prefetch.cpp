@@ -133,15 +133,22 @@ struct Listing {
     int fd;
     size_t next;
     size_t end;
+    int reads;   // getdents64 calls that delivered entries
+    int at_end;  // the last one delivered none
     char *buffer;
 };
 
 const struct dirent64 *next_listed(Listing *listing)
 {
     if (listing->next >= listing->end) {
-        ssize_t got = getdents64(listing->fd, listing->buffer, sizeof(HelperLevel));
-        if (got <= 0)
+        if (listing->at_end)
             return nullptr;
+        ssize_t got = getdents64(listing->fd, listing->buffer, sizeof(HelperLevel));
+        if (got <= 0) {
+            listing->at_end = got == 0;
+            return nullptr;
+        }
+        listing->reads++;
         listing->next = 0;
         listing->end = (size_t)got;
     }
@@ -222,12 +229,18 @@ int is_descended(int dir_fd, const struct dirent64 *entry)
 void walk_directory(int fd, int depth, uint32_t *ordinal, size_t path_length, size_t spec_length)
 {
     uint32_t own_ordinal = ++*ordinal;
-    Listing listing = {fd, 0, 0, helper_levels[depth].buffer};
+    Listing listing = {fd, 0, 0, 0, 0, helper_levels[depth].buffer};
     if (!search_has_reached(place_of(own_ordinal + 1, 0)))
         publish_details(&listing, own_ordinal);
-    if (lseek(fd, 0, SEEK_SET) != 0)
-        return;
-    listing.next = listing.end = 0;
+    // The subdirectories: from the buffer again when it holds the whole
+    // directory, as the search's second enumeration does.
+    if (listing.at_end && listing.reads <= 1) {
+        listing.next = 0;
+    } else if (listing.reads > 0 || listing.at_end) {
+        if (lseek(fd, 0, SEEK_SET) != 0)
+            return;
+        listing = {fd, 0, 0, 0, 0, listing.buffer};
+    }
     while (const struct dirent64 *entry = next_listed(&listing)) {
         if (helper_stop.load(std::memory_order_relaxed))
             return;
