@@ -8,7 +8,9 @@
 // complete_find_data, which the search calls only for entries it looks at
 // in detail.
 #include "platform.h"
+#include "posix_layer.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -158,55 +160,118 @@ void fill_from_entry(int dir_fd, const struct dirent64 *entry, WIN32_FIND_DATAA 
 // getdents64 delivered.  The search holds one per level of its walk, so a
 // small fixed pool serves it without allocating, and without the fstat and
 // the heap buffer that opendir costs per directory.
+//
+// The search reads every directory twice in a row (its matches, then its
+// subdirectories), so a closed enumeration keeps its descriptor until the
+// next one is opened: the same directory again is only rewound, which
+// saves an open and a close per directory.  Most directories fit in one
+// buffer; when the first enumeration got all of one in a single read, the
+// second one delivers that buffer again and reads nothing, as if the
+// directory had not changed in between.
+enum StreamState { STREAM_FREE, STREAM_OPEN, STREAM_KEPT };
+
 struct DirStream {
-    int fd;  // -1 when the slot is free
+    int fd;
+    StreamState state;
+    uint32_t ordinal;      // which fresh open of the run this is
+    int first_pass;        // not rewound since
+    uint32_t entry_index;  // of the entry delivered last, counted from 1
+    uint64_t last_inode;   // of the entry delivered last
+    size_t spec_length;
     size_t next;
     size_t end;
+    int reads;   // getdents64 calls that delivered entries since the start
+    int at_end;  // the last one delivered none
+    char path[MAX_PATH];
     alignas(struct dirent64) char buffer[16384];
 };
 
 // More than the deepest walk the path limit allows holds open at once.
 const int STREAM_COUNT = 256;
 DirStream streams[STREAM_COUNT];
-int streams_ready;
+DirStream *kept_stream;
+uint32_t fresh_opens;
+// Entries the first enumerations delivered, and how many of them the
+// search asked the details of: the prefetch helper pays only when that is
+// most of them.
+uint64_t entries_listed;
+uint64_t details_asked;
 
-DirStream *open_stream(const char *path)
+int close_stream(DirStream *stream)
 {
-    if (!streams_ready) {
-        for (DirStream &stream : streams) stream.fd = -1;
-        streams_ready = 1;
+    int result = close(stream->fd);
+    stream->fd = -1;
+    stream->state = STREAM_FREE;
+    return result;
+}
+
+// The kept descriptor when it is of this directory, rewound; else a newly
+// opened one (and the kept one closed, so that at most one waits).
+DirStream *open_stream(const char *path, size_t spec_length)
+{
+    DirStream *kept = kept_stream;
+    kept_stream = nullptr;
+    if (kept != nullptr) {
+        int whole_in_buffer = kept->at_end && kept->reads <= 1;
+        if (strcmp(kept->path, path) == 0 &&
+            (whole_in_buffer || lseek(kept->fd, 0, SEEK_SET) == 0)) {
+            kept->state = STREAM_OPEN;
+            kept->first_pass = 0;
+            kept->entry_index = 0;
+            kept->next = 0;
+            if (!whole_in_buffer)
+                kept->end = kept->reads = kept->at_end = 0;
+            return kept;
+        }
+        close_stream(kept);
     }
     for (DirStream &stream : streams) {
-        if (stream.fd != -1)
+        if (stream.state != STREAM_FREE)
             continue;
         int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
             return nullptr;
         stream.fd = fd;
+        stream.state = STREAM_OPEN;
+        stream.ordinal = ++fresh_opens;
+        stream.first_pass = 1;
+        stream.entry_index = 0;
+        stream.spec_length = spec_length;
         stream.next = stream.end = 0;
+        stream.reads = stream.at_end = 0;
+        strcpy(stream.path, path);
+        prefetch_directory_opened(stream.ordinal);
         return &stream;
     }
     errno = EMFILE;
     return nullptr;
 }
 
-int close_stream(DirStream *stream)
+void keep_stream(DirStream *stream)
 {
-    int result = close(stream->fd);
-    stream->fd = -1;
-    return result;
+    if (kept_stream != nullptr)
+        close_stream(kept_stream);
+    stream->state = STREAM_KEPT;
+    kept_stream = stream;
 }
 
 // The next raw entry, or null at the end (errno ENOENT) or after an error.
 const struct dirent64 *next_dirent(DirStream *stream)
 {
     if (stream->next >= stream->end) {
-        ssize_t got = getdents64(stream->fd, stream->buffer, sizeof stream->buffer);
-        if (got <= 0) {
-            if (got == 0)
-                errno = ENOENT;
+        if (stream->at_end) {
+            errno = ENOENT;
             return nullptr;
         }
+        ssize_t got = getdents64(stream->fd, stream->buffer, sizeof stream->buffer);
+        if (got <= 0) {
+            if (got == 0) {
+                errno = ENOENT;
+                stream->at_end = 1;
+            }
+            return nullptr;
+        }
+        stream->reads++;
         stream->next = 0;
         stream->end = (size_t)got;
     }
@@ -223,13 +288,19 @@ int read_next(DirStream *stream, WIN32_FIND_DATAA *data)
     if (entry == nullptr)
         return 0;
     fill_from_entry(stream->fd, entry, data);
+    stream->last_inode = entry->d_ino;
+    stream->entry_index++;
+    if (stream->first_pass) {
+        entries_listed++;
+        prefetch_entry_read(stream->ordinal, stream->entry_index);
+    }
     return 1;
 }
 
 DirStream *stream_of(HANDLE handle)
 {
     DirStream *stream = (DirStream *)handle;
-    if (stream < streams || stream >= streams + STREAM_COUNT || stream->fd == -1)
+    if (stream < streams || stream >= streams + STREAM_COUNT || stream->state != STREAM_OPEN)
         return nullptr;
     return stream;
 }
@@ -260,17 +331,18 @@ struct XattrArgs {
     uint32_t flags;
 };
 
-int getxattrat_missing;
+// Read by the prefetch helper too.
+std::atomic<int> getxattrat_missing;
 
 ssize_t read_xattr(int dir_fd, const char *name, char *text, size_t size)
 {
-    if (!getxattrat_missing) {
+    if (!getxattrat_missing.load(std::memory_order_relaxed)) {
         XattrArgs args = {(uint64_t)(uintptr_t)text, (uint32_t)size, 0};
         long got = syscall(GETXATTRAT_SYSCALL, dir_fd, name, 0, DOS_ATTRIBUTE_XATTR, &args,
                            sizeof args);
         if (got >= 0 || errno != ENOSYS)
             return (ssize_t)got;
-        getxattrat_missing = 1;
+        getxattrat_missing.store(1, std::memory_order_relaxed);
     }
     char path[sizeof "/proc/self/fd/" + 12 + MAX_PATH];
     snprintf(path, sizeof path, "/proc/self/fd/%d/%s", dir_fd, name);
@@ -294,9 +366,39 @@ int stored_dos_attributes(int dir_fd, const char *name, DWORD *stored)
 
 }  // namespace
 
+// A dangling link has no target to describe: the link itself is the entry.
+// Anything else that cannot be read is a failure, never a record of
+// made-up values.
+int read_entry_details(int dir_fd, const char *name, int parts, EntryDetails *details)
+{
+    details->attributes = 0;
+    if (parts & FIND_DATA_INODE) {
+        struct stat st;
+        if (fstatat(dir_fd, name, &st, 0) != 0) {
+            if ((errno != ENOENT && errno != ELOOP) ||
+                fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return 0;
+        }
+        details->size = S_ISDIR(st.st_mode) ? 0 : (uint64_t)st.st_size;
+        details->write_ticks = ticks_of_timespec(st.st_mtim);
+        details->access_ticks = ticks_of_timespec(st.st_atim);
+        details->creation_ticks = ticks_of_timespec(st.st_ctim);
+        if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
+            details->attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    if (parts & FIND_DATA_STORED_ATTRIBUTES) {
+        DWORD stored;
+        if (!stored_dos_attributes(dir_fd, name, &stored))
+            return 0;
+        details->attributes |= stored;
+    }
+    return 1;
+}
+
 HANDLE FindFirstFileA(const char *spec, WIN32_FIND_DATAA *data)
 {
-    if (strlen(spec) >= MAX_PATH) {
+    size_t spec_length = strlen(spec);
+    if (spec_length >= MAX_PATH) {
         errno = ENAMETOOLONG;
         return INVALID_HANDLE_VALUE;
     }
@@ -305,7 +407,7 @@ HANDLE FindFirstFileA(const char *spec, WIN32_FIND_DATAA *data)
         errno = EINVAL;
         return INVALID_HANDLE_VALUE;
     }
-    DirStream *stream = open_stream(path);
+    DirStream *stream = open_stream(path, spec_length);
     if (stream == nullptr)
         return INVALID_HANDLE_VALUE;
     if (!read_next(stream, data)) {  // not even "." or "..": nothing to deliver
@@ -340,7 +442,24 @@ BOOL FindClose(HANDLE handle)
         errno = EBADF;
         return FALSE;
     }
-    return close_stream(stream) == 0 ? TRUE : FALSE;
+    keep_stream(stream);
+    return TRUE;
+}
+
+// The details come from the prefetch helper when it has read this very entry
+// of this very directory already, and are read here otherwise.  The search
+// enumerates from the root of its walk down, so the first stream opened and
+// still open is where the helper starts.  It starts once the search has
+// asked the details of at least half the entries it has met (a sample of
+// 64 asked, and then at every 64 more): the helper reads every entry, so
+// for a pattern that few names match its work would mostly be wasted.
+static const DirStream *walk_root()
+{
+    const DirStream *root = nullptr;
+    for (const DirStream &stream : streams)
+        if (stream.state == STREAM_OPEN && (root == nullptr || stream.ordinal < root->ordinal))
+            root = &stream;
+    return root;
 }
 
 int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
@@ -350,32 +469,27 @@ int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
         errno = EBADF;
         return 0;
     }
-    int dir_fd = stream->fd;
+    static int prefetch_started;
+    const uint64_t SAMPLE = 64;
+    if (!prefetch_started && ++details_asked % SAMPLE == 0 && details_asked * 2 >= entries_listed) {
+        prefetch_started = 1;
+        const DirStream *root = walk_root();
+        prefetch_start(root->path, root->ordinal, root->spec_length, parts);
+    }
+    EntryDetails details;
+    if (!(stream->first_pass && prefetch_take(stream->ordinal, stream->entry_index, stream->path,
+                                              data->cFileName, stream->last_inode, parts,
+                                              &details)) &&
+        !read_entry_details(stream->fd, data->cFileName, parts, &details))
+        return 0;
     if (parts & FIND_DATA_INODE) {
-        // A dangling link has no target to describe: the link itself is the
-        // entry.  Anything else that cannot be read is a failure, never a
-        // record of made-up values.
-        struct stat st;
-        if (fstatat(dir_fd, data->cFileName, &st, 0) != 0) {
-            if ((errno != ENOENT && errno != ELOOP) ||
-                fstatat(dir_fd, data->cFileName, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                return 0;
-        }
-        uint64_t size = S_ISDIR(st.st_mode) ? 0 : (uint64_t)st.st_size;
-        data->nFileSizeHigh = (DWORD)(size >> 32);
-        data->nFileSizeLow = (DWORD)size;
-        set_filetime(&data->ftLastWriteTime, ticks_of_timespec(st.st_mtim));
-        set_filetime(&data->ftLastAccessTime, ticks_of_timespec(st.st_atim));
-        set_filetime(&data->ftCreationTime, ticks_of_timespec(st.st_ctim));
-        if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
-            data->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+        data->nFileSizeHigh = (DWORD)(details.size >> 32);
+        data->nFileSizeLow = (DWORD)details.size;
+        set_filetime(&data->ftLastWriteTime, details.write_ticks);
+        set_filetime(&data->ftLastAccessTime, details.access_ticks);
+        set_filetime(&data->ftCreationTime, details.creation_ticks);
     }
-    if (parts & FIND_DATA_STORED_ATTRIBUTES) {
-        DWORD stored;
-        if (!stored_dos_attributes(dir_fd, data->cFileName, &stored))
-            return 0;
-        data->dwFileAttributes |= stored;
-    }
+    data->dwFileAttributes |= details.attributes;
     return 1;
 }
 

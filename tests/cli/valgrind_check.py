@@ -48,6 +48,9 @@ def build_tree(root):
     write("src/util/x.c", 5)
     write("src/util/deeper/y.c", 0)
     write("docs/readme.md", 700)
+    # Enough entries that a listing starts the native build's prefetch thread.
+    for i in range(200):
+        write("many/m%03d.txt" % i, i)
     write("aXbYcZdQeRfS.long", 3)
     write("abcdef" * 40, 1)
     readonly = os.path.join(root, "src", "locked.c")

@@ -387,3 +387,31 @@ TEST(PosixLayer, TerminalOutputIsLineBuffered)
 }
 
 }  // namespace
+
+// The search enumerates each directory twice in a row; the second time
+// reuses the first one's descriptor, replaying its buffer when one read
+// held the whole directory and rewinding it otherwise.
+TEST_F(PosixLayerTest, SecondEnumerationDeliversEveryEntryAgain)
+{
+    struct Case {
+        const char *directory;
+        int files;  // 600 names of 60 characters need several reads
+    };
+    const Case cases[] = {{"small", 5}, {"large", 600}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.directory);
+        ASSERT_EQ(mkdir(path(c.directory).c_str(), 0755), 0);
+        for (int i = 0; i < c.files; i++)
+            write_file(std::string(c.directory) + "/" + std::to_string(i) + std::string(56, 'n'), 0);
+        std::string spec = backslashed(path(c.directory)) + "\\*";
+        std::set<std::string> expected = names_by_opendir(path(c.directory));
+        EXPECT_EQ(names_by_find(spec), expected);
+        EXPECT_EQ(names_by_find(spec), expected);
+    }
+    // Rewound, the large directory is read again: an entry made between
+    // the two enumerations is there.
+    std::string large = backslashed(path("large")) + "\\*";
+    names_by_find(large);
+    write_file("large/added", 0);
+    EXPECT_EQ(names_by_find(large).count("added"), 1u);
+}

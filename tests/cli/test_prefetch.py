@@ -1,0 +1,142 @@
+"""The native build reads entries' details ahead of the search on a second
+thread when it may run on two CPUs or more.  Its output must be the same,
+byte for byte, as when it may run on one (taskset -c 0), where no helper
+starts: for the same trees, and for a tree that changes while the walk is
+held at a known point."""
+
+import fcntl
+import os
+import select
+import shutil
+import subprocess
+import termios
+import time
+import unittest
+
+import harness
+from harness import TreeTest, command, set_dos_attributes, set_mtime, utc_ns
+
+ONE_CPU = ["taskset", "-c", "0"]
+
+
+def usable_cpus():
+    return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else 1
+
+
+@unittest.skipIf(harness.WINDOWS, "the Windows build reads details with the names")
+@unittest.skipUnless(shutil.which("taskset"), "taskset is not installed")
+@unittest.skipIf(usable_cpus() < 2, "one CPU: no run would start the helper")
+class PrefetchSameOutput(TreeTest):
+
+    def build(self):
+        """Enough entries that the helper starts, and the cases its reading
+        must reproduce: sizes, times, read-only, stored attributes, dangling
+        links, a link back up the walk, a link to a sibling (the search
+        descends it, the helper does not), dot entries, a chain past the
+        path limit."""
+        entries = ["d%d/" % i for i in range(6)]
+        for i in range(600):
+            entries.append(("d%d/f%03d.%s" % (i % 6, i, "c" if i % 3 else "txt"), i * 37))
+        entries += ["deep/" + "n" * 60 + "/" + "n" * 60 + "/" + "n" * 60 + "/" + "n" * 60 + "/x"]
+        self.make(*entries)
+        for i in range(0, 600, 7):
+            path = self.path("d%d/f%03d.%s" % (i % 6, i, "c" if i % 3 else "txt"))
+            set_mtime(path, utc_ns(1990 + i % 50, 1 + i % 12, 1, 0, 0, i % 60))
+            if i % 2:
+                os.chmod(path, 0o444)
+        set_dos_attributes(self, self.path("d1/f001.c"), b"0x22")
+        set_dos_attributes(self, self.path("d2"), b"0x6")
+        os.symlink("missing", self.path("d3/dangling"))
+        os.symlink("..", self.path("d4/up"))
+        os.symlink("../d0", self.path("d5/sibling"))
+
+    def test_same_output_with_and_without_the_helper(self):
+        self.build()
+        cases = [
+            ["-l", "*"],
+            ["-n", "*"],
+            ["-a", "-l", "*"],
+            ["-l", "*.c"],
+            ["-d+2000", "-s+1000", "*"],
+            ["-t", "hr", "*"],
+            ["-l", "-r", "d1\\*"],
+            ["-l", "d2\\*", "d3\\*"],
+        ]
+        for args in cases:
+            with self.subTest(args=args):
+                alone = harness.run(args, self.root, prefix=ONE_CPU)
+                helped = harness.run(args, self.root)
+                self.assertTrue(alone.out, alone)
+                self.assertEqual(helped.out, alone.out)
+                self.assertEqual(helped.err, alone.err)
+                self.assertEqual(helped.status, alone.status)
+
+    def test_tree_changed_while_the_walk_is_held(self):
+        # 'a' fills the pipe many times over, so trawl is held inside its
+        # listing.  The helper is then at most its ring's length ahead:
+        # entries of 'a' far beyond that are deleted, replaced (new inode,
+        # new size) or added; later directories change in place or vanish.
+        # Every time shown is fixed, so that two runs on two builds of the
+        # tree can print the same lines.
+        def fix_times(*relatives):
+            for relative in relatives:
+                set_mtime(self.path(relative), utc_ns(2021, 5, 6, 7, 8, 9))
+
+        def held_run(prefix):
+            shutil.rmtree(self.root)
+            os.mkdir(self.root)
+            name = "f%04d-" + "x" * 120
+            self.make("a/", *[("a/" + name % i, i) for i in range(3000)],
+                      "m/", "m/g", "z/", *[("z/h%d" % i, i) for i in range(50)])
+            fix_times(*[os.path.relpath(os.path.join(d, f), self.root)
+                        for d, _, files in os.walk(self.root) for f in files + ["."]])
+            process = subprocess.Popen(command(["-l", "*"], prefix), cwd=self.root,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE)
+            try:
+                self.wait_until_held(process)
+                threads = len(os.listdir("/proc/%d/task" % process.pid))
+                for i in range(2000, 2010):
+                    os.unlink(self.path("a/" + name % i))
+                for i in range(2100, 2110):
+                    os.unlink(self.path("a/" + name % i))
+                    with open(self.path("a/" + name % i), "wb") as f:
+                        f.truncate(7777)
+                for i in range(10):
+                    open(self.path("a/new%d" % i), "w").close()
+                shutil.rmtree(self.path("m"))
+                for i in range(0, 50, 2):
+                    os.truncate(self.path("z/h%d" % i), 100000 + i)
+                    os.chmod(self.path("z/h%d" % i), 0o444)
+                os.mkdir(self.path("z/new"))
+                fix_times("a", "z", "z/new", *["a/" + name % i for i in range(2100, 2110)],
+                          *["a/new%d" % i for i in range(10)],
+                          *["z/h%d" % i for i in range(50)])
+                out, err = process.communicate(timeout=120)
+            finally:
+                if process.poll() is None:
+                    process.kill()
+                    process.wait()
+            return threads, out, err, process.returncode
+
+        alone = held_run(ONE_CPU)
+        helped = held_run([])
+        # (ThreadSanitizer adds a thread of its own once there are two.)
+        self.assertGreater(helped[0], alone[0], "no helper thread on two CPUs")
+        self.assertTrue(helped[1:] == alone[1:], "the outputs differ")
+        self.assertIn(b" 100,048 ", alone[1], "the change came too late")
+
+    def wait_until_held(self, process):
+        """Returns once the pipe has stopped filling: trawl is blocked in a write."""
+        fd = process.stdout.fileno()
+        last, steady_since = -1, time.monotonic()
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            select.select([], [], [], 0.05)
+            queued = int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0"), "little")
+            if queued != last:
+                last, steady_since = queued, time.monotonic()
+            elif queued and time.monotonic() - steady_since > 0.5:
+                self.assertIsNone(process.poll(), "trawl ended before the pipe filled")
+                return
+        self.fail("trawl never filled the pipe")
