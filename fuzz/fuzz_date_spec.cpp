@@ -16,7 +16,10 @@ struct Fields {
     int value[6];  // year, month, day, hour, minute, second
 };
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // False when the text holds no digit.
 bool read_fields(const char *text, Fields *fields)
@@ -38,7 +41,10 @@ bool read_fields(const char *text, Fields *fields)
     return true;
 }
 
-bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool is_leap(int year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int month_length(int year, int month)
 {
@@ -60,9 +66,11 @@ bool expected_time(const char *text, std::uint64_t *ticks)
     Fields f;
     if (!read_fields(text, &f)) return false;
     const int *v = f.value;
-    if (v[0] < 1601 || v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > month_length(v[0], v[1])) return false;
+    if (v[0] < 1601 || v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > month_length(v[0], v[1]))
+        return false;
     if (v[3] > 23 || v[4] > 59 || v[5] > 59) return false;
-    std::int64_t seconds = days_since_1601(v[0], v[1], v[2]) * 86400 + v[3] * 3600 + v[4] * 60 + v[5];
+    std::int64_t seconds =
+        days_since_1601(v[0], v[1], v[2]) * 86400 + v[3] * 3600 + v[4] * 60 + v[5];
     *ticks = static_cast<std::uint64_t>(seconds) * 10000000u;
     return true;
 }
@@ -83,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::uint64_t expected = 0;
     const bool should_accept = expected_time(text.c_str(), &expected);
     if (accepted != (should_accept ? 1 : 0) || (should_accept && ticks_of(parsed) != expected)) {
-        std::fprintf(stderr, "parse_date_spec(\"%s\"): returned %d, ticks %llu; expected %d, ticks %llu\n",
+        std::fprintf(stderr,
+                     "parse_date_spec(\"%s\"): returned %d, ticks %llu; expected %d, ticks %llu\n",
                      text.c_str(), accepted, static_cast<unsigned long long>(ticks_of(parsed)),
                      should_accept ? 1 : 0, static_cast<unsigned long long>(expected));
         std::abort();

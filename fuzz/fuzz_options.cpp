@@ -105,7 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     try {
         first = parse_options(argc, argv.data());
     } catch (const ProcessEnded &ended) {
-        if (ended.status != EXIT_LISTED && ended.status != EXIT_USAGE) fail("unexpected exit status", ended.status);
+        if (ended.status != EXIT_LISTED && ended.status != EXIT_USAGE)
+            fail("unexpected exit status", ended.status);
         check_settings(argv.data(), argc);
         return 0;
     }

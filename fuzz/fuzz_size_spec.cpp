@@ -43,8 +43,8 @@ std::uint64_t value_of(const std::string &digits)
 
 void fail(const std::string &text, int accepted, std::uint64_t count, const char *expected)
 {
-    std::fprintf(stderr, "parse_size_spec(\"%s\"): returned %d, count %llu; expected %s\n", text.c_str(), accepted,
-                 static_cast<unsigned long long>(count), expected);
+    std::fprintf(stderr, "parse_size_spec(\"%s\"): returned %d, count %llu; expected %s\n",
+                 text.c_str(), accepted, static_cast<unsigned long long>(count), expected);
     std::abort();
 }
 
@@ -58,9 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const int accepted = parse_size_spec(text.c_str(), &count);
     const std::string digits = significant_digits(text);
     if (!fits_64_bits(digits)) {
-        if (accepted != 0 || count != UNTOUCHED) fail(text, accepted, count, "rejection, output untouched");
+        if (accepted != 0 || count != UNTOUCHED)
+            fail(text, accepted, count, "rejection, output untouched");
         return 0;
     }
-    if (accepted != 1 || count != value_of(digits)) fail(text, accepted, count, ("1 and " + digits).c_str());
+    if (accepted != 1 || count != value_of(digits))
+        fail(text, accepted, count, ("1 and " + digits).c_str());
     return 0;
 }

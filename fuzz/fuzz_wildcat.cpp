@@ -38,9 +38,11 @@ double oracle_cost(const std::string &pattern, std::size_t length)
     return cost;
 }
 
-void disagree(const char *what, int library, int oracle, const std::string &pattern, const std::string &name)
+void disagree(const char *what, int library, int oracle, const std::string &pattern,
+              const std::string &name)
 {
-    std::fprintf(stderr, "%s: library %d, oracle %d\npattern (%zu bytes): ", what, library, oracle, pattern.size());
+    std::fprintf(stderr, "%s: library %d, oracle %d\npattern (%zu bytes): ", what, library, oracle,
+                 pattern.size());
     for (unsigned char ch : pattern) std::fprintf(stderr, "\\x%02x", ch);
     std::fprintf(stderr, "\nname (%zu bytes): ", name.size());
     for (unsigned char ch : name) std::fprintf(stderr, "\\x%02x", ch);
@@ -66,16 +68,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     wildcat_compiled compiled;
     wildcat_compile(p, &compiled);
     const int precompiled = wildcat_match_compiled(&compiled, n);
-    if (precompiled != checked) disagree("wildcat_match_compiled", precompiled, checked, pattern, name);
+    if (precompiled != checked)
+        disagree("wildcat_match_compiled", precompiled, checked, pattern, name);
     if (valid != oracle_is_valid(p)) disagree("wildcat_is_valid", valid, !valid, pattern, name);
     if (checked != 0 && checked != 1) disagree("wildcat_match range", checked, 1, pattern, name);
-    if (unchecked != 0 && unchecked != 1) disagree("wildcat_match_unchecked range", unchecked, 1, pattern, name);
-    if (checked && !valid) disagree("wildcat_match of an ill-formed pattern", checked, 0, pattern, name);
+    if (unchecked != 0 && unchecked != 1)
+        disagree("wildcat_match_unchecked range", unchecked, 1, pattern, name);
+    if (checked && !valid)
+        disagree("wildcat_match of an ill-formed pattern", checked, 0, pattern, name);
 
     if (oracle_cost(pattern, name.size()) > ORACLE_BUDGET) return 0;
     const int expected = oracle_rest(p, n);
-    if (unchecked != expected) disagree("wildcat_match_unchecked", unchecked, expected, pattern, name);
+    if (unchecked != expected)
+        disagree("wildcat_match_unchecked", unchecked, expected, pattern, name);
     const int expected_checked = oracle_match(p, n);
-    if (checked != expected_checked) disagree("wildcat_match", checked, expected_checked, pattern, name);
+    if (checked != expected_checked)
+        disagree("wildcat_match", checked, expected_checked, pattern, name);
     return 0;
 }

@@ -2,7 +2,10 @@
 // every non-digit, a leading comparison prefix included, only separates.
 #include "trawl.h"
 
-static int is_digit(char c) { return c >= '0' && c <= '9'; }
+static int is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 static const char *skip_to_digit(const char *cursor)
 {

@@ -21,9 +21,12 @@ void format_grouped(uint64_t value, char *out)
 
 void format_attributes(DWORD attributes, char *out)
 {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) *out++ = 'd';
-    else if (attributes & TRAWL_ATTRIBUTE_VOLUME_LABEL) *out++ = 'v';
-    else *out++ = '-';
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        *out++ = 'd';
+    else if (attributes & TRAWL_ATTRIBUTE_VOLUME_LABEL)
+        *out++ = 'v';
+    else
+        *out++ = '-';
     if (attributes >= 0x10000) *out++ = '#';
     *out++ = (attributes & FILE_ATTRIBUTE_COMPRESSED) ? 'c' : '-';
     *out++ = (attributes & FILE_ATTRIBUTE_SYSTEM) ? 's' : '-';
@@ -132,8 +135,7 @@ static void append_columns(LineBuffer *line, const WIN32_FIND_DATAA *entry)
 // directory the search started in, so they are left out; what is left is
 // relative to it and never begins with a separator.  Only the root, whose
 // shown directory is empty from the start, puts "\" in front of a name.
-void shown_path_prefix(const char *shown_directory, const char **directory,
-                       const char **separator)
+void shown_path_prefix(const char *shown_directory, const char **directory, const char **separator)
 {
     const char *shown = shown_directory;
     if (*shown == '\0') {
@@ -218,7 +220,8 @@ void check_output(FILE *out)
     finish_line(out);
     if (!ferror(out)) return;
     int error = errno;
-    if (!write_error_is_closed_pipe(error)) fprintf(stderr, "%s: %s\n", PROGRAM_NAME, strerror(error));
+    if (!write_error_is_closed_pipe(error))
+        fprintf(stderr, "%s: %s\n", PROGRAM_NAME, strerror(error));
     end_process(EXIT_OUTPUT_FAILED);
 }
 

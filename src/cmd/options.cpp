@@ -9,13 +9,16 @@
 
 // Each option that reads more of an entry than its name and directory bit
 // asks for those parts (FIND_DATA_*) here, where it is parsed.
-static void need_details(int parts) { settings.details_needed |= parts; }
+static void need_details(int parts)
+{
+    settings.details_needed |= parts;
+}
 
 // The first -d is kept, and of the rest only the last: both apply.
 static void set_date_test(const char *value)
 {
-    DateTest *test = settings.first_date_test.text ? &settings.last_date_test
-                                                   : &settings.first_date_test;
+    DateTest *test =
+        settings.first_date_test.text ? &settings.last_date_test : &settings.first_date_test;
     test->text = value;
     if (!parse_date_spec(value, &test->time)) {
         fprintf(stderr, "%s: improper date specification '%s'\n\n", PROGRAM_NAME, value);
@@ -50,9 +53,15 @@ static int set_flag(char letter)
     case 'a':
     case 'A': settings.list_dot_entries = 1; return 1;
     case 'D': return 1;
-    case 'l': settings.long_listing = 1; need_details(FIND_DATA_ALL); return 1;
+    case 'l':
+        settings.long_listing = 1;
+        need_details(FIND_DATA_ALL);
+        return 1;
     case 'm': settings.short_names = 1; return 1;
-    case 'n': settings.show_summary = 1; need_details(FIND_DATA_ALL); return 1;
+    case 'n':
+        settings.show_summary = 1;
+        need_details(FIND_DATA_ALL);
+        return 1;
     case 'r': settings.no_recursion = 1; return 1;
     case 'v': settings.verbose = 1; return 1;
     default: return 0;

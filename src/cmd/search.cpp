@@ -142,9 +142,9 @@ static const DirectoryIdentity *level_identity(const Walk *walk, PathLevel *leve
 {
     if (level->identity_state == 0) {
         char path[SPEC_BUFFER_SIZE];
-        int known = snprintf(path, sizeof path, "%s%s", walk->drive, level->directory) <
-                        (int)sizeof path &&
-                    directory_identity(path, &level->identity);
+        int known =
+            snprintf(path, sizeof path, "%s%s", walk->drive, level->directory) < (int)sizeof path &&
+            directory_identity(path, &level->identity);
         level->identity_state = known ? 1 : -1;
     }
     return level->identity_state == 1 ? &level->identity : nullptr;
@@ -201,8 +201,7 @@ static void search_directory(Walk *walk, const char *directory, const char *show
         // A name may hold a backslash where '\' is no separator; its path
         // would name a different directory, so it is not searched.
         if (strchr(entry->cFileName, '\\')) {
-            report_entry(&shown_path, entry->cFileName,
-                         "not searched: the name holds a backslash");
+            report_entry(&shown_path, entry->cFileName, "not searched: the name holds a backslash");
             continue;
         }
         if (!join_path(spec, sizeof spec, "", directory, entry->cFileName)) continue;
@@ -227,8 +226,8 @@ Totals search_tree(FILE *out, const char *argument)
         return Totals{};
     }
     forget_link_targets();
-    Walk walk = {out, split.drive, &pattern, settings.details_needed,
-                 settings.list_dot_entries, {}};
+    Walk walk = {out, split.drive, &pattern, settings.details_needed, settings.list_dot_entries,
+                 {}};
     search_directory(&walk, split.directory, split.shown_directory, nullptr);
     return walk.totals;
 }

@@ -129,8 +129,7 @@ struct ShownPath {
     const char *separator;
 };
 // The directory text of an entry line and the separator after it.
-void shown_path_prefix(const char *shown_directory, const char **directory,
-                       const char **separator);
+void shown_path_prefix(const char *shown_directory, const char **directory, const char **separator);
 void format_grouped(uint64_t value, char *out);
 void format_attributes(DWORD attributes, char *out);
 void format_timestamp(FILETIME time, char *out);

@@ -42,11 +42,9 @@ const DWORD STORED_ATTRIBUTE_MASK = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTE
 // the POSIX directory path.  Returns 0 for anything but a directory's "*".
 int directory_of_spec(const char *spec, char *path)
 {
-    if (spec[0] != '\0' && spec[1] == ':')
-        spec += 2;
+    if (spec[0] != '\0' && spec[1] == ':') spec += 2;
     size_t length = strlen(spec);
-    if (length == 0 || spec[length - 1] != '*')
-        return 0;
+    if (length == 0 || spec[length - 1] != '*') return 0;
     length--;
     if (length == 0) {  // "*" or "C:*": the current directory
         strcpy(path, ".");
@@ -59,8 +57,7 @@ int directory_of_spec(const char *spec, char *path)
         strcpy(path, "/");
         return 1;
     }
-    for (size_t i = 0; i < length; i++)
-        path[i] = spec[i] == '\\' ? '/' : spec[i];
+    for (size_t i = 0; i < length; i++) path[i] = spec[i] == '\\' ? '/' : spec[i];
     path[length] = '\0';
     return 1;
 }
@@ -69,13 +66,10 @@ int directory_of_spec(const char *spec, char *path)
 // the POSIX one; 0 when it does not fit.
 int posix_directory_path(const char *path, char *out, size_t size)
 {
-    if (path[0] != '\0' && path[1] == ':')
-        path += 2;
+    if (path[0] != '\0' && path[1] == ':') path += 2;
     size_t length = strlen(path);
-    if (length == 0 || length >= size)
-        return 0;
-    for (size_t i = 0; i <= length; i++)
-        out[i] = path[i] == '\\' ? '/' : path[i];
+    if (length == 0 || length >= size) return 0;
+    for (size_t i = 0; i <= length; i++) out[i] = path[i] == '\\' ? '/' : path[i];
     return 1;
 }
 
@@ -98,17 +92,12 @@ DWORD attributes_of_link(int dir_fd, const char *name)
 // The type bits, from d_type where the file system provides it.
 DWORD type_attributes(int dir_fd, const char *name, unsigned char d_type)
 {
-    if (d_type == DT_DIR)
-        return FILE_ATTRIBUTE_DIRECTORY;
-    if (d_type == DT_LNK)
-        return attributes_of_link(dir_fd, name);
-    if (d_type != DT_UNKNOWN)
-        return FILE_ATTRIBUTE_ARCHIVE;
+    if (d_type == DT_DIR) return FILE_ATTRIBUTE_DIRECTORY;
+    if (d_type == DT_LNK) return attributes_of_link(dir_fd, name);
+    if (d_type != DT_UNKNOWN) return FILE_ATTRIBUTE_ARCHIVE;
     struct stat st;
-    if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return FILE_ATTRIBUTE_ARCHIVE;
-    if (S_ISLNK(st.st_mode))
-        return attributes_of_link(dir_fd, name);
+    if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return FILE_ATTRIBUTE_ARCHIVE;
+    if (S_ISLNK(st.st_mode)) return attributes_of_link(dir_fd, name);
     return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
 }
 
@@ -125,11 +114,9 @@ void set_filetime(FILETIME *time, uint64_t ticks)
 // selects it for a time it does not have.
 uint64_t ticks_of_timespec(const struct timespec &ts)
 {
-    if (ts.tv_sec < -SECONDS_1601_TO_1970)
-        return NO_FILETIME;
+    if (ts.tv_sec < -SECONDS_1601_TO_1970) return NO_FILETIME;
     uint64_t seconds = (uint64_t)((int64_t)ts.tv_sec + SECONDS_1601_TO_1970);
-    if (seconds > LAST_FILETIME_SECOND)
-        return NO_FILETIME;
+    if (seconds > LAST_FILETIME_SECOND) return NO_FILETIME;
     uint64_t ticks = seconds * TICKS_PER_SECOND + (uint64_t)ts.tv_nsec / 100;
     return ticks > LAST_FILETIME ? NO_FILETIME : ticks;
 }
@@ -143,8 +130,7 @@ void fill_from_entry(int dir_fd, const struct dirent64 *entry, WIN32_FIND_DATAA 
     data->cAlternateFileName[0] = '\0';
 
     DWORD attributes = type_attributes(dir_fd, name, entry->d_type);
-    if (name[0] == '.' && !is_dot_or_dot_dot(name))
-        attributes |= FILE_ATTRIBUTE_HIDDEN;
+    if (name[0] == '.' && !is_dot_or_dot_dot(name)) attributes |= FILE_ATTRIBUTE_HIDDEN;
     data->dwFileAttributes = attributes;
 
     set_filetime(&data->ftCreationTime, 0);
@@ -219,18 +205,15 @@ DirStream *open_stream(const char *path, size_t spec_length)
             kept->first_pass = 0;
             kept->entry_index = 0;
             kept->next = 0;
-            if (!whole_in_buffer)
-                kept->end = kept->reads = kept->at_end = 0;
+            if (!whole_in_buffer) kept->end = kept->reads = kept->at_end = 0;
             return kept;
         }
         close_stream(kept);
     }
     for (DirStream &stream : streams) {
-        if (stream.state != STREAM_FREE)
-            continue;
+        if (stream.state != STREAM_FREE) continue;
         int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            return nullptr;
+        if (fd < 0) return nullptr;
         stream.fd = fd;
         stream.state = STREAM_OPEN;
         stream.ordinal = ++fresh_opens;
@@ -249,8 +232,7 @@ DirStream *open_stream(const char *path, size_t spec_length)
 
 void keep_stream(DirStream *stream)
 {
-    if (kept_stream != nullptr)
-        close_stream(kept_stream);
+    if (kept_stream != nullptr) close_stream(kept_stream);
     stream->state = STREAM_KEPT;
     kept_stream = stream;
 }
@@ -285,8 +267,7 @@ const struct dirent64 *next_dirent(DirStream *stream)
 int read_next(DirStream *stream, WIN32_FIND_DATAA *data)
 {
     const struct dirent64 *entry = next_dirent(stream);
-    if (entry == nullptr)
-        return 0;
+    if (entry == nullptr) return 0;
     fill_from_entry(stream->fd, entry, data);
     stream->last_inode = entry->d_ino;
     stream->entry_index++;
@@ -309,13 +290,11 @@ DirStream *stream_of(HANDLE handle)
 // the text's end or a NUL; anything else counts as no stored attributes.
 DWORD parse_dos_attribute_text(char *text, ssize_t length)
 {
-    if (length <= 2 || text[0] != '0' || text[1] != 'x')
-        return 0;
+    if (length <= 2 || text[0] != '0' || text[1] != 'x') return 0;
     text[length] = '\0';
     char *end;
     long value = strtol(text, &end, 16);
-    if (*end != '\0')
-        return 0;
+    if (*end != '\0') return 0;
     return (DWORD)value & STORED_ATTRIBUTE_MASK;
 }
 
@@ -338,10 +317,9 @@ ssize_t read_xattr(int dir_fd, const char *name, char *text, size_t size)
 {
     if (!getxattrat_missing.load(std::memory_order_relaxed)) {
         XattrArgs args = {(uint64_t)(uintptr_t)text, (uint32_t)size, 0};
-        long got = syscall(GETXATTRAT_SYSCALL, dir_fd, name, 0, DOS_ATTRIBUTE_XATTR, &args,
-                           sizeof args);
-        if (got >= 0 || errno != ENOSYS)
-            return (ssize_t)got;
+        long got =
+            syscall(GETXATTRAT_SYSCALL, dir_fd, name, 0, DOS_ATTRIBUTE_XATTR, &args, sizeof args);
+        if (got >= 0 || errno != ENOSYS) return (ssize_t)got;
         getxattrat_missing.store(1, std::memory_order_relaxed);
     }
     char path[sizeof "/proc/self/fd/" + 12 + MAX_PATH];
@@ -388,8 +366,7 @@ int read_entry_details(int dir_fd, const char *name, int parts, EntryDetails *de
     }
     if (parts & FIND_DATA_STORED_ATTRIBUTES) {
         DWORD stored;
-        if (!stored_dos_attributes(dir_fd, name, &stored))
-            return 0;
+        if (!stored_dos_attributes(dir_fd, name, &stored)) return 0;
         details->attributes |= stored;
     }
     return 1;
@@ -408,8 +385,7 @@ HANDLE FindFirstFileA(const char *spec, WIN32_FIND_DATAA *data)
         return INVALID_HANDLE_VALUE;
     }
     DirStream *stream = open_stream(path, spec_length);
-    if (stream == nullptr)
-        return INVALID_HANDLE_VALUE;
+    if (stream == nullptr) return INVALID_HANDLE_VALUE;
     if (!read_next(stream, data)) {  // not even "." or "..": nothing to deliver
         int saved = errno;
         close_stream(stream);
@@ -477,9 +453,9 @@ int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
         prefetch_start(root->path, root->ordinal, root->spec_length, parts);
     }
     EntryDetails details;
-    if (!(stream->first_pass && prefetch_take(stream->ordinal, stream->entry_index, stream->path,
-                                              data->cFileName, stream->last_inode, parts,
-                                              &details)) &&
+    if (!(stream->first_pass &&
+          prefetch_take(stream->ordinal, stream->entry_index, stream->path, data->cFileName,
+                        stream->last_inode, parts, &details)) &&
         !read_entry_details(stream->fd, data->cFileName, parts, &details))
         return 0;
     if (parts & FIND_DATA_INODE) {
@@ -496,11 +472,9 @@ int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
 int directory_identity(const char *path, DirectoryIdentity *identity)
 {
     char posix_path[MAX_PATH];
-    if (!posix_directory_path(path, posix_path, sizeof posix_path))
-        return 0;
+    if (!posix_directory_path(path, posix_path, sizeof posix_path)) return 0;
     struct stat st;
-    if (stat(posix_path, &st) != 0)
-        return 0;
+    if (stat(posix_path, &st) != 0) return 0;
     identity->volume = (uint64_t)st.st_dev;
     identity->index = (uint64_t)st.st_ino;
     return 1;

@@ -23,4 +23,7 @@ void set_output_buffering(FILE *stream)
 // The C library already line-buffers a terminal.
 void finish_line(FILE *) {}
 
-int write_error_is_closed_pipe(int error) { return error == EPIPE; }
+int write_error_is_closed_pipe(int error)
+{
+    return error == EPIPE;
+}

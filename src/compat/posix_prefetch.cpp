@@ -109,8 +109,7 @@ Record *free_record()
 {
     uint32_t tail = ring_tail.load(std::memory_order_relaxed);
     while (tail - ring_head.load(std::memory_order_acquire) >= RING_SIZE) {
-        if (helper_stop.load(std::memory_order_acquire))
-            return nullptr;
+        if (helper_stop.load(std::memory_order_acquire)) return nullptr;
         helper_waiting.store(1, std::memory_order_seq_cst);
         // Looked at again after saying so: a take in between either shows
         // here or sees the flag and wakes the helper.
@@ -119,8 +118,7 @@ Record *free_record()
             futex_wait(&helper_waiting, 1);
         helper_waiting.store(0, std::memory_order_relaxed);
     }
-    if (helper_stop.load(std::memory_order_acquire))
-        return nullptr;
+    if (helper_stop.load(std::memory_order_acquire)) return nullptr;
     return &ring[tail % RING_SIZE];
 }
 
@@ -141,8 +139,7 @@ struct Listing {
 const struct dirent64 *next_listed(Listing *listing)
 {
     if (listing->next >= listing->end) {
-        if (listing->at_end)
-            return nullptr;
+        if (listing->at_end) return nullptr;
         ssize_t got = getdents64(listing->fd, listing->buffer, sizeof(HelperLevel));
         if (got <= 0) {
             listing->at_end = got == 0;
@@ -176,8 +173,7 @@ const uint64_t LEAD = 8;
 void publish_details(Listing *listing, uint32_t ordinal)
 {
     Record *record = free_record();
-    if (record == nullptr)
-        return;
+    if (record == nullptr) return;
     record->ordinal = ordinal;
     record->index = 0;
     record->kind = RECORD_DIRECTORY;
@@ -186,10 +182,8 @@ void publish_details(Listing *listing, uint32_t ordinal)
     uint32_t index = 0;
     while (const struct dirent64 *entry = next_listed(listing)) {
         uint64_t place = place_of(ordinal, ++index);
-        if (search_has_reached(place - LEAD))
-            continue;
-        if ((record = free_record()) == nullptr)
-            return;
+        if (search_has_reached(place - LEAD)) continue;
+        if ((record = free_record()) == nullptr) return;
         helper_place.store(place, std::memory_order_relaxed);
         size_t length = strnlen(entry->d_name, MAX_PATH - 1);
         memcpy(record->name, entry->d_name, length);
@@ -210,14 +204,10 @@ void publish_details(Listing *listing, uint32_t ordinal)
 int is_descended(int dir_fd, const struct dirent64 *entry)
 {
     const char *name = entry->d_name;
-    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-        return 0;
-    if (strchr(name, '\\'))
-        return 0;
-    if (entry->d_type == DT_DIR)
-        return 1;
-    if (entry->d_type != DT_UNKNOWN)
-        return 0;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) return 0;
+    if (strchr(name, '\\')) return 0;
+    if (entry->d_type == DT_DIR) return 1;
+    if (entry->d_type != DT_UNKNOWN) return 0;
     struct stat st;
     return fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
 }
@@ -230,34 +220,27 @@ void walk_directory(int fd, int depth, uint32_t *ordinal, size_t path_length, si
 {
     uint32_t own_ordinal = ++*ordinal;
     Listing listing = {fd, 0, 0, 0, 0, helper_levels[depth].buffer};
-    if (!search_has_reached(place_of(own_ordinal + 1, 0)))
-        publish_details(&listing, own_ordinal);
+    if (!search_has_reached(place_of(own_ordinal + 1, 0))) publish_details(&listing, own_ordinal);
     // The subdirectories: from the buffer again when it holds the whole
     // directory, as the search's second enumeration does.
     if (listing.at_end && listing.reads <= 1) {
         listing.next = 0;
     } else if (listing.reads > 0 || listing.at_end) {
-        if (lseek(fd, 0, SEEK_SET) != 0)
-            return;
+        if (lseek(fd, 0, SEEK_SET) != 0) return;
         listing = {fd, 0, 0, 0, 0, listing.buffer};
     }
     while (const struct dirent64 *entry = next_listed(&listing)) {
-        if (helper_stop.load(std::memory_order_relaxed))
-            return;
-        if (!is_descended(fd, entry))
-            continue;
+        if (helper_stop.load(std::memory_order_relaxed)) return;
+        if (!is_descended(fd, entry)) continue;
         size_t name_length = strlen(entry->d_name);
         size_t child_spec_length = spec_length + name_length + 1;
-        if (child_spec_length >= MAX_PATH || depth + 1 >= HELPER_LEVELS)
-            continue;
+        if (child_spec_length >= MAX_PATH || depth + 1 >= HELPER_LEVELS) continue;
         int child = openat(fd, entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        if (child < 0)
-            continue;
+        if (child < 0) continue;
         // The search's path of a subdirectory of the root "/" has no second
         // separator; every other one has.
         size_t child_length = path_length;
-        if (strcmp(helper_path, "/") != 0)
-            helper_path[child_length++] = '/';
+        if (strcmp(helper_path, "/") != 0) helper_path[child_length++] = '/';
         memcpy(helper_path + child_length, entry->d_name, name_length + 1);
         walk_directory(child, depth + 1, ordinal, child_length + name_length, child_spec_length);
         close(child);
@@ -325,40 +308,34 @@ void prefetch_entry_read(uint32_t ordinal, uint32_t index)
 void prefetch_directory_opened(uint32_t ordinal)
 {
     search_place.store(place_of(ordinal, 0), std::memory_order_relaxed);
-    if (!helper_running)
-        return;
+    if (!helper_running) return;
     uint32_t head = ring_head.load(std::memory_order_relaxed);
     uint32_t tail = ring_tail.load(std::memory_order_acquire);
     uint32_t start = head;
     while (head != tail && ring[head % RING_SIZE].ordinal < ordinal) head++;
-    if (head != start)
-        store_head(head);
+    if (head != start) store_head(head);
 }
 
 void prefetch_start(const char *path, uint32_t root_ordinal, size_t root_spec_length, int parts)
 {
-    if (parts == 0 || strlen(path) >= sizeof helper_path || !may_use_two_cpus())
-        return;
+    if (parts == 0 || strlen(path) >= sizeof helper_path || !may_use_two_cpus()) return;
     strcpy(helper_path, path);
     helper_parts = parts;
     helper_root_ordinal = root_ordinal;
     helper_root_spec_length = root_spec_length;
     pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0)
-        return;
+    if (pthread_attr_init(&attributes) != 0) return;
     int started = pthread_attr_setstack(&attributes, helper_stack, sizeof helper_stack) == 0 &&
                   pthread_create(&helper_thread, &attributes, helper_main, nullptr) == 0;
     pthread_attr_destroy(&attributes);
     helper_running = started;
-    if (started)
-        atexit(end_helper);
+    if (started) atexit(end_helper);
 }
 
 int prefetch_take(uint32_t ordinal, uint32_t index, const char *path, const char *name,
                   uint64_t inode, int parts, EntryDetails *details)
 {
-    if (!helper_running || (parts & ~helper_parts) != 0)
-        return 0;
+    if (!helper_running || (parts & ~helper_parts) != 0) return 0;
     uint64_t place = place_of(ordinal, index);
     uint32_t head = ring_head.load(std::memory_order_relaxed);
     int result = 0;
@@ -377,9 +354,8 @@ int prefetch_take(uint32_t ordinal, uint32_t index, const char *path, const char
             break;
         head++;
         if (record_place < place && record->kind == RECORD_ENTRY)
-            continue;  // an entry the search has read or passed over
-        if (record->ordinal < ordinal)
-            continue;  // a directory the search is done with
+            continue;                             // an entry the search has read or passed over
+        if (record->ordinal < ordinal) continue;  // a directory the search is done with
         int same = record->kind == RECORD_DIRECTORY
                        ? strcmp(record->name, path) == 0
                        : matched_ordinal == ordinal && strcmp(record->name, name) == 0 &&
@@ -394,8 +370,7 @@ int prefetch_take(uint32_t ordinal, uint32_t index, const char *path, const char
             continue;
         }
         result = record->readable;
-        if (result)
-            *details = record->details;
+        if (result) *details = record->details;
         break;
     }
     store_head(head);

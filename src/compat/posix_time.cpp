@@ -32,12 +32,9 @@ unsigned days_in_month(unsigned year, unsigned month)
 
 int fields_are_valid(const SYSTEMTIME &t)
 {
-    if (t.wYear < FIRST_YEAR || t.wYear > LAST_YEAR)
-        return 0;
-    if (t.wMonth < 1 || t.wMonth > 12)
-        return 0;
-    if (t.wDay < 1 || t.wDay > days_in_month(t.wYear, t.wMonth))
-        return 0;
+    if (t.wYear < FIRST_YEAR || t.wYear > LAST_YEAR) return 0;
+    if (t.wMonth < 1 || t.wMonth > 12) return 0;
+    if (t.wDay < 1 || t.wDay > days_in_month(t.wYear, t.wMonth)) return 0;
     return t.wHour <= 23 && t.wMinute <= 59 && t.wSecond <= 59 && t.wMilliseconds <= 999;
 }
 
@@ -51,8 +48,7 @@ uint64_t days_before_year(unsigned year)
 uint64_t days_before_month(unsigned year, unsigned month)
 {
     uint64_t days = 0;
-    for (unsigned m = 1; m < month; m++)
-        days += days_in_month(year, m);
+    for (unsigned m = 1; m < month; m++) days += days_in_month(year, m);
     return days;
 }
 
@@ -64,17 +60,16 @@ void set_date_of_day(uint64_t days, SYSTEMTIME *out)
     uint64_t cycles400 = days / DAYS_PER_400_YEARS;
     days %= DAYS_PER_400_YEARS;
     uint64_t centuries = days / DAYS_PER_100_YEARS;
-    if (centuries == 4)
-        centuries = 3;
+    if (centuries == 4) centuries = 3;
     days -= centuries * DAYS_PER_100_YEARS;
     uint64_t cycles4 = days / DAYS_PER_4_YEARS;
     days %= DAYS_PER_4_YEARS;
     uint64_t years = days / DAYS_PER_YEAR;
-    if (years == 4)
-        years = 3;
+    if (years == 4) years = 3;
     days -= years * DAYS_PER_YEAR;
 
-    unsigned year = (unsigned)(FIRST_YEAR + cycles400 * 400 + centuries * 100 + cycles4 * 4 + years);
+    unsigned year =
+        (unsigned)(FIRST_YEAR + cycles400 * 400 + centuries * 100 + cycles4 * 4 + years);
     unsigned month = 1;
     while (days >= days_in_month(year, month)) {
         days -= days_in_month(year, month);
@@ -94,11 +89,12 @@ uint64_t ticks_of(const FILETIME &time)
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME *in, FILETIME *out)
 {
-    if (!fields_are_valid(*in))
-        return FALSE;
-    uint64_t days = days_before_year(in->wYear) + days_before_month(in->wYear, in->wMonth) + in->wDay - 1;
+    if (!fields_are_valid(*in)) return FALSE;
+    uint64_t days =
+        days_before_year(in->wYear) + days_before_month(in->wYear, in->wMonth) + in->wDay - 1;
     uint64_t milliseconds = days * MILLISECONDS_PER_DAY +
-                            ((in->wHour * 60u + in->wMinute) * 60u + in->wSecond) * 1000u + in->wMilliseconds;
+                            ((in->wHour * 60u + in->wMinute) * 60u + in->wSecond) * 1000u +
+                            in->wMilliseconds;
     uint64_t ticks = milliseconds * TICKS_PER_MILLISECOND;
     out->dwLowDateTime = (DWORD)ticks;
     out->dwHighDateTime = (DWORD)(ticks >> 32);
@@ -108,8 +104,7 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME *in, FILETIME *out)
 BOOL FileTimeToSystemTime(const FILETIME *in, SYSTEMTIME *out)
 {
     uint64_t ticks = ticks_of(*in);
-    if (ticks >> 63)
-        return FALSE;
+    if (ticks >> 63) return FALSE;
     uint64_t days = ticks / TICKS_PER_DAY;
     uint64_t milliseconds = ticks % TICKS_PER_DAY / TICKS_PER_MILLISECOND;
 

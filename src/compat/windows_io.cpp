@@ -26,7 +26,10 @@ FILE *console_output;
 
 // The console's code page outlives the program: give it back.  Every end
 // through exit() does so by the atexit handler, a failed write included.
-void restore_console_code_page() { SetConsoleOutputCP(console_code_page_at_start); }
+void restore_console_code_page()
+{
+    SetConsoleOutputCP(console_code_page_at_start);
+}
 
 // Ctrl+C, Ctrl+Break and closing the console window end the process through
 // the system's default handler, which runs no atexit handlers.  This one
@@ -60,7 +63,10 @@ int is_console(FILE *stream)
 }  // namespace
 
 // FindFirstFileA and FindNextFileA deliver the whole record already.
-int complete_find_data(HANDLE, WIN32_FIND_DATAA *, int) { return 1; }
+int complete_find_data(HANDLE, WIN32_FIND_DATAA *, int)
+{
+    return 1;
+}
 
 // The Microsoft C runtime takes _IOLBF for full buffering, and an
 // unbuffered stream reaches a console one character at a time, which a
@@ -87,6 +93,6 @@ int write_error_is_closed_pipe(int error)
 {
     if (error == EPIPE) return 1;
     DWORD code = GetLastError();
-    return error == EINVAL && (code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE ||
-                              code == ERROR_PIPE_NOT_CONNECTED);
+    return error == EINVAL &&
+           (code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE || code == ERROR_PIPE_NOT_CONNECTED);
 }

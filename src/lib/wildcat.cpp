@@ -38,13 +38,16 @@ inline int fold(char character)
     return (value >= 'A' && value <= 'Z') ? value + 0x20 : value;
 }
 
-inline bool is_star(char character) { return character == '*' || character == DOTSTAR; }
+inline bool is_star(char character)
+{
+    return character == '*' || character == DOTSTAR;
+}
 
 // An item that stands for exactly its own character.
 inline bool is_literal(char character)
 {
-    return character != '\0' && character != '?' && character != '!' && character != QUOTE && character != '[' &&
-           !is_star(character);
+    return character != '\0' && character != '?' && character != '!' && character != QUOTE &&
+           character != '[' && !is_star(character);
 }
 
 // Scans the set that starts at p (just behind the '[') for the name
@@ -118,7 +121,7 @@ RestStart rest_start(const char *p, std::size_t *count)
 
 // What the pattern behind the first star run asks for.
 struct Rest {
-    bool fixed;          // as FIXED of rest_start: it consumes exactly `need` characters
+    bool fixed;  // as FIXED of rest_start: it consumes exactly `need` characters
     std::size_t need;
     std::size_t least;   // characters it consumes before its first '!', at least
     bool backtracks;     // it holds a star run that can backtrack
@@ -159,7 +162,10 @@ Rest scan_rest(const char *rest)
     return shape;
 }
 
-inline bool get_bit(const std::uint64_t *bits, std::size_t i) { return (bits[i >> 6] >> (i & 63)) & 1u; }
+inline bool get_bit(const std::uint64_t *bits, std::size_t i)
+{
+    return (bits[i >> 6] >> (i & 63)) & 1u;
+}
 
 inline void put_bit(std::uint64_t *bits, std::size_t i, bool value)
 {
@@ -199,7 +205,8 @@ inline int highest_bit(std::uint64_t word)
 // a stretch far into a long pattern costs a scan of all before it.  Returns
 // the position of an item the end of the pattern cuts off (its entry is
 // always false; no item follows it), or SIZE_MAX when none is met.
-std::size_t mark_items(const char *pattern, std::size_t low, std::size_t high, std::uint64_t *starts)
+std::size_t mark_items(const char *pattern, std::size_t low, std::size_t high,
+                       std::uint64_t *starts)
 {
     std::memset(starts, 0, (high - low + 63) / 64 * sizeof starts[0]);
     for (const char *p = pattern; *p != '\0';) {
@@ -260,7 +267,8 @@ void any_run_row(const Rows &rows, const std::uint64_t *behind, bool own_edge, s
 
 // 0x1A: a position the rest matches from, or one free of '.' in front of
 // a position the run matches from.
-void dot_run_row(const Rows &rows, const char *name, const std::uint64_t *behind, bool own_edge, std::uint64_t *row)
+void dot_run_row(const Rows &rows, const char *name, const std::uint64_t *behind, bool own_edge,
+                 std::uint64_t *row)
 {
     std::memset(row, 0, rows.words * sizeof row[0]);
     bool matches = own_edge;
@@ -286,8 +294,8 @@ void negation_row(const Rows &rows, const std::uint64_t *behind, bool at_end, st
 // item admits the character.  Only the set bits are examined, so the work
 // follows the positions still alive.  The end of the name admits nothing:
 // no row has a bit set behind it.
-void character_row(const Rows &rows, const char *item, const char *name, const std::uint64_t *behind,
-                   bool behind_edge, std::uint64_t *row)
+void character_row(const Rows &rows, const char *item, const char *name,
+                   const std::uint64_t *behind, bool behind_edge, std::uint64_t *row)
 {
     shift_down(rows, behind, behind_edge, row);
     const char quoted = item[0] == QUOTE ? item[1] : item[0];
@@ -327,8 +335,9 @@ struct Progress {
 // the first, each from the row behind it alone.
 // `edges`, when not null, holds each item's value at the position behind
 // the name's stretch and takes its value at the stretch's first position.
-void fill_rows(const char *pattern, std::size_t length, std::size_t low, std::size_t high, const std::uint64_t *starts,
-               std::size_t cut, const char *name, const Rows &rows, std::uint64_t *edges, Progress *progress)
+void fill_rows(const char *pattern, std::size_t length, std::size_t low, std::size_t high,
+               const std::uint64_t *starts, std::size_t cut, const char *name, const Rows &rows,
+               std::uint64_t *edges, Progress *progress)
 {
     for (std::size_t i = high; i-- > low;) {
         if (!get_bit(starts, i - low)) continue;
@@ -414,7 +423,8 @@ int match_by_table(const char *pattern, std::size_t length, const char *name, st
     return match_table<(TABLE_MAX + 1) / 64>(pattern, length, name, name_length);
 }
 
-int match_from(const char *p, const char *name, std::size_t n, bool chosen, const Rest *known = nullptr);
+int match_from(const char *p, const char *name, std::size_t n, bool chosen,
+               const Rest *known = nullptr);
 
 // The star run that starts at `run`, followed by the pattern at rest, at
 // name position n.  `chosen` is false at the first run of a match, where

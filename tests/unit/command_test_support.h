@@ -9,7 +9,10 @@
 
 #include "trawl.h"
 
-inline void reset_globals() { settings = Settings{}; }
+inline void reset_globals()
+{
+    settings = Settings{};
+}
 
 // Streams are text streams on Windows: compare with plain line ends.
 inline std::string without_cr(const std::string &text)
@@ -27,7 +30,8 @@ inline int64_t days_from_civil(int64_t year, unsigned month, unsigned day)
     const int64_t era = (year >= 0 ? year : year - 399) / 400;
     const unsigned year_of_era = (unsigned)(year - era * 400);
     const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    const unsigned day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
     return era * 146097 + (int64_t)day_of_era - 719468;
 }
 
@@ -45,7 +49,10 @@ inline uint64_t ticks_of(FILETIME time)
     return (uint64_t)time.dwHighDateTime << 32 | time.dwLowDateTime;
 }
 
-inline FILETIME filetime_of(uint64_t ticks) { return FILETIME{(DWORD)ticks, (DWORD)(ticks >> 32)}; }
+inline FILETIME filetime_of(uint64_t ticks)
+{
+    return FILETIME{(DWORD)ticks, (DWORD)(ticks >> 32)};
+}
 
 inline WIN32_FIND_DATAA make_entry(const char *name, DWORD attributes, uint64_t size = 0,
                                    uint64_t written = 0)

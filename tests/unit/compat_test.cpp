@@ -62,11 +62,12 @@ SYSTEMTIME system_time(int year, int month, int day, int hour, int minute, int s
 struct TimeVector {
     int year, month, day, hour, minute, second, ms;
     bool valid;
-    uint64_t ticks;        // when valid
-    int day_of_week;       // when valid; 0 is Sunday
-    bool wine8_accepts;    // Wine 8 accepts this invalid date, Windows does not
+    uint64_t ticks;      // when valid
+    int day_of_week;     // when valid; 0 is Sunday
+    bool wine8_accepts;  // Wine 8 accepts this invalid date, Windows does not
 };
 
+// clang-format off
 const TimeVector TIME_VECTORS[] = {
     {1601, 1, 1, 0, 0, 0, 0, true, 0, 1, false},
     {1601, 1, 1, 0, 0, 0, 1, true, 10000, 1, false},
@@ -94,12 +95,13 @@ const TimeVector TIME_VECTORS[] = {
     {30828, 1, 1, 0, 0, 0, 0, false, 0, 0, true},
     {65535, 1, 1, 0, 0, 0, 0, false, 0, 0, false},
 };
+// clang-format on
 
 std::string describe(const TimeVector &v)
 {
     char text[64];
-    snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d.%03d", v.year, v.month, v.day, v.hour, v.minute,
-             v.second, v.ms);
+    snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d.%03d", v.year, v.month, v.day, v.hour,
+             v.minute, v.second, v.ms);
     return text;
 }
 
@@ -123,8 +125,7 @@ TEST(SystemTimeToFileTime, MatchesTheTable)
 TEST(FileTimeToSystemTime, MatchesTheTable)
 {
     for (const TimeVector &v : TIME_VECTORS) {
-        if (!v.valid)
-            continue;
+        if (!v.valid) continue;
         SCOPED_TRACE(describe(v));
         FILETIME in = filetime_of(v.ticks);
         SYSTEMTIME out = system_time(0, 0, 0, 0, 0, 0, 0);
@@ -147,6 +148,7 @@ TEST(FileTimeToSystemTime, CoversTheWholeRangeAndNoMore)
         bool valid;
         int year, month, day, hour, minute, second, ms, day_of_week;
     };
+    // clang-format off
     const Case cases[] = {
         {LAST_FILETIME, true, 30828, 9, 14, 2, 48, 5, 477, 4},
         {LAST_TICK_OF_30827, true, 30827, 12, 31, 23, 59, 59, 999, 5},
@@ -154,14 +156,14 @@ TEST(FileTimeToSystemTime, CoversTheWholeRangeAndNoMore)
         {LAST_FILETIME + 1, false, 0, 0, 0, 0, 0, 0, 0, 0},
         {~0ULL, false, 0, 0, 0, 0, 0, 0, 0, 0},
     };
+    // clang-format on
     for (const Case &c : cases) {
         SCOPED_TRACE(c.ticks);
         FILETIME in = filetime_of(c.ticks);
         SYSTEMTIME out = system_time(0, 0, 0, 0, 0, 0, 0);
         BOOL ok = FileTimeToSystemTime(&in, &out);
         ASSERT_EQ(ok != 0, c.valid);
-        if (!c.valid)
-            continue;
+        if (!c.valid) continue;
         EXPECT_EQ(out.wYear, c.year);
         EXPECT_EQ(out.wMonth, c.month);
         EXPECT_EQ(out.wDay, c.day);
@@ -195,8 +197,7 @@ TEST(FileTimeToSystemTime, DaysFollowOneAnotherFrom1601To2800)
         FILETIME in = filetime_of(day * TICKS_PER_DAY);
         SYSTEMTIME t;
         ASSERT_TRUE(FileTimeToSystemTime(&in, &t));
-        if (t.wYear > 2800)
-            break;
+        if (t.wYear > 2800) break;
         int y = previous.wYear, m = previous.wMonth, d = previous.wDay + 1;
         if (d > month_length(y, m)) {
             d = 1;
@@ -232,12 +233,14 @@ TEST(TimeConversion, RoundTripsRandomTimesTruncatedToMilliseconds)
 // A scratch directory below the system's temporary directory, removed
 // afterwards.  Paths handed to the enumeration use '\', as the command's do.
 class EnumerationTest : public ::testing::Test {
-protected:
+  protected:
     fs::path root;
 
     void SetUp() override
     {
-        std::string name = "compat_test_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        std::string name =
+            "compat_test_" +
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
         root = fs::temp_directory_path() / name;
         ASSERT_TRUE(fs::create_directory(root));
     }
@@ -271,8 +274,7 @@ std::map<std::string, Listed> list_directory(const std::string &spec)
     WIN32_FIND_DATAA data;
     HANDLE handle = FindFirstFileA(spec.c_str(), &data);
     EXPECT_NE(handle, INVALID_HANDLE_VALUE) << spec;
-    if (handle == INVALID_HANDLE_VALUE)
-        return listed;
+    if (handle == INVALID_HANDLE_VALUE) return listed;
     do {
         complete_find_data(handle, &data, FIND_DATA_ALL);
         Listed &entry = listed[data.cFileName];
@@ -293,7 +295,8 @@ TEST_F(EnumerationTest, DeliversEveryEntryOnceWithItsAttributesAndSize)
     write_file("readonly", 1);
     fs::create_directory(root / "sub");
     fs::create_directory(root / ".hdir");
-    fs::permissions(root / "readonly", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+    fs::permissions(root / "readonly",
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
 
     struct Expected {
@@ -301,6 +304,7 @@ TEST_F(EnumerationTest, DeliversEveryEntryOnceWithItsAttributesAndSize)
         DWORD attributes;
         uint64_t size;
     };
+    // clang-format off
     const Expected expected[] = {
         {".", FILE_ATTRIBUTE_DIRECTORY, 0},
         {"..", FILE_ATTRIBUTE_DIRECTORY, 0},
@@ -312,6 +316,7 @@ TEST_F(EnumerationTest, DeliversEveryEntryOnceWithItsAttributesAndSize)
         {"sub", FILE_ATTRIBUTE_DIRECTORY, 0},
         {".hdir", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN, 0},
     };
+    // clang-format on
     std::map<std::string, Listed> listed = list_directory(spec_of(root));
     EXPECT_EQ(listed.size(), sizeof expected / sizeof expected[0]);
     for (const Expected &e : expected) {
@@ -351,7 +356,8 @@ TEST_F(EnumerationTest, SpecsOfMaxPathCharactersOrMoreFail)
         bool accepted;
         bool wine8_accepts;  // Wine 8 fails only from 261 characters on
     };
-    const Case cases[] = {{258, true, true}, {259, true, true}, {260, false, true}, {261, false, false}};
+    const Case cases[] = {
+        {258, true, true}, {259, true, true}, {260, false, true}, {261, false, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.spec_length);
         fs::path dir = root / std::string(c.spec_length - around_name, 'n');
@@ -383,8 +389,7 @@ TEST_F(EnumerationTest, OutputToAFileIsBlockBuffered)
     FILE *stream = std::fopen(file.string().c_str(), "w");
     ASSERT_NE(stream, nullptr);
     set_output_buffering(stream);
-    for (int i = 0; i < 100; i++)
-        std::fputs("one line\n", stream);
+    for (int i = 0; i < 100; i++) std::fputs("one line\n", stream);
     EXPECT_EQ(fs::file_size(file), 0u);
     std::fflush(stream);
     EXPECT_GE(fs::file_size(file), 900u);  // Windows writes CR LF

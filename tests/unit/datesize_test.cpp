@@ -57,10 +57,10 @@ TEST(ParseDateSpec, OurCalendarAgreesWithTheKnownInstant)
 TEST(ParseDateSpec, RejectedTexts)
 {
     const char *rows[] = {
-        "101",                  // years 101 to 1600 are taken as they stand
+        "101",  // years 101 to 1600 are taken as they stand
         "1600-12-31",
-        "12345",                // year 1234, month 5
-        "2011-006-15",          // month 00, day 6, hour 15
+        "12345",        // year 1234, month 5
+        "2011-006-15",  // month 00, day 6, hour 15
         "2011-13",
         "2011-04-31",
         "1900-02-29",
@@ -113,11 +113,8 @@ TEST(ParseSizeSpec, AllDigitsFormOneNumber)
 TEST(ParseSizeSpec, NumbersBeyondSixtyFourBitsLeaveTheOutputAlone)
 {
     const char *rows[] = {
-        "18446744073709551616",
-        "184467440737095516150",
-        "23058430092136939520",
-        "1 8446744073709551616",
-        "99999999999999999999999",
+        "18446744073709551616",  "184467440737095516150",   "23058430092136939520",
+        "1 8446744073709551616", "99999999999999999999999",
     };
     for (const char *text : rows) {
         uint64_t out = 777;

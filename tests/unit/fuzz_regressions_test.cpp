@@ -31,8 +31,9 @@ bool match_within_limit(const std::string &pattern, const std::string &name, int
 {
     auto done = std::make_shared<std::promise<int>>();
     std::future<int> outcome = done->get_future();
-    std::thread([pattern, name, done] { done->set_value(wildcat_match_unchecked(pattern.c_str(), name.c_str())); })
-        .detach();
+    std::thread([pattern, name, done] {
+        done->set_value(wildcat_match_unchecked(pattern.c_str(), name.c_str()));
+    }).detach();
     if (outcome.wait_for(MATCH_TIME_LIMIT) != std::future_status::ready) return false;
     *result = outcome.get();
     return true;
@@ -59,7 +60,8 @@ TEST(FuzzRegressions, ManyStarRunsStayCheap)
         {"ends in b", runs, std::string(258, 'a') + "b", 1},
         // Past 131,071 characters the plain loop took every length of every run:
         // the first overflowed the stack, the second took 20 s.
-        {"pattern past the table", repeated("*!!", 44000) + "*a*b", std::string(20000, 'a') + "b", 1},
+        {"pattern past the table", repeated("*!!", 44000) + "*a*b", std::string(20000, 'a') + "b",
+         1},
         {"name past the table", "*a*.c*b", std::string(140000, 'a') + ".cc", 0},
     };
     for (const TimedCase &c : cases) {

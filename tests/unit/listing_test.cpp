@@ -65,10 +65,10 @@ TEST(FormatAttributes, LettersByPosition)
         DWORD attributes;
         const char *letters;
     } rows[] = {
-        {0x20, "----a-w"},     {0x10, "d-----w"},     {0x27, "--sha-r"},
-        {0x10020, "-#---a-w"}, {0x8, "v-----w"},      {0x11, "d-----r"},
-        {0x18, "d-----w"},     {0x0, "------w"},      {0x80, "------w"},
-        {0x800, "-c----w"},    {0x100, "-----tw"},    {0x10000, "-#-----w"},
+        {0x20, "----a-w"},        {0x10, "d-----w"},  {0x27, "--sha-r"},
+        {0x10020, "-#---a-w"},    {0x8, "v-----w"},   {0x11, "d-----r"},
+        {0x18, "d-----w"},        {0x0, "------w"},   {0x80, "------w"},
+        {0x800, "-c----w"},       {0x100, "-----tw"}, {0x10000, "-#-----w"},
         {0x80000000, "-#-----w"}, {0x400, "------w"}, {0xFFFFFFFF, "d#cshatr"},
     };
     for (const auto &row : rows) {
@@ -203,8 +203,8 @@ TEST(CountEntry, CountsEveryListedEntry)
         Totals totals = {};
         const WIN32_FIND_DATAA entry = make_entry("e", row.attributes, row.size);
         count_entry(&totals, &entry);
-        const std::string label = "0x" + std::to_string(row.attributes) + " size " +
-                                  std::to_string(row.size);
+        const std::string label =
+            "0x" + std::to_string(row.attributes) + " size " + std::to_string(row.size);
         EXPECT_EQ(totals.entries, 1) << label;
         EXPECT_EQ(totals.visible_entries, row.visible_entries) << label;
         EXPECT_EQ(totals.directories, row.directories) << label;
@@ -303,7 +303,8 @@ TEST(SaturatingAdd, StopsAtTheLargestCount)
         {INT32_MAX, INT32_MAX, INT32_MAX},
         {INT32_MAX, -1, INT32_MAX - 1},
     };
-    for (const auto &row : rows) EXPECT_EQ(saturating_add(row.a, row.b), row.sum) << row.a << " + " << row.b;
+    for (const auto &row : rows)
+        EXPECT_EQ(saturating_add(row.a, row.b), row.sum) << row.a << " + " << row.b;
 }
 
 TEST(SaturatingAdd, CountersAndTotalsStayAtTheLargestCount)

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "test_exit.h"
 #include "command_test_support.h"
+#include "test_exit.h"
 #include "trawl.h"
 
 namespace {
@@ -29,9 +29,15 @@ Args make_args(std::initializer_list<const char *> list)
     return args;
 }
 
-int argc_of(const Args &args) { return (int)args.argv.size() - 1; }
+int argc_of(const Args &args)
+{
+    return (int)args.argv.size() - 1;
+}
 
-int parse(Args &args) { return parse_options(argc_of(args), args.argv.data()); }
+int parse(Args &args)
+{
+    return parse_options(argc_of(args), args.argv.data());
+}
 
 struct Ending {
     int status;  // -1 when the parser returned

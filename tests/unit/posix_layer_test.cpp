@@ -32,8 +32,7 @@ uint64_t ticks_of(const FILETIME &t)
 std::string backslashed(std::string path)
 {
     for (char &c : path)
-        if (c == '/')
-            c = '\\';
+        if (c == '/') c = '\\';
     return path;
 }
 
@@ -41,10 +40,8 @@ std::set<std::string> names_by_opendir(const std::string &path)
 {
     std::set<std::string> names;
     DIR *dir = opendir(path.c_str());
-    if (dir == nullptr)
-        return names;
-    while (const struct dirent *entry = readdir(dir))
-        names.insert(entry->d_name);
+    if (dir == nullptr) return names;
+    while (const struct dirent *entry = readdir(dir)) names.insert(entry->d_name);
     closedir(dir);
     return names;
 }
@@ -54,17 +51,15 @@ std::set<std::string> names_by_find(const std::string &spec)
     std::set<std::string> names;
     WIN32_FIND_DATAA data;
     HANDLE handle = FindFirstFileA(spec.c_str(), &data);
-    if (handle == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.insert(data.cFileName);
+    if (handle == INVALID_HANDLE_VALUE) return names;
+    do names.insert(data.cFileName);
     while (FindNextFileA(handle, &data));
     FindClose(handle);
     return names;
 }
 
 class PosixLayerTest : public ::testing::Test {
-protected:
+  protected:
     std::string root;
 
     void SetUp() override
@@ -99,8 +94,7 @@ protected:
         WIN32_FIND_DATAA data;
         HANDLE handle = FindFirstFileA((root + "\\*").c_str(), &data);
         EXPECT_NE(handle, INVALID_HANDLE_VALUE);
-        if (handle == INVALID_HANDLE_VALUE)
-            return listed;
+        if (handle == INVALID_HANDLE_VALUE) return listed;
         do {
             complete_find_data(handle, &data, FIND_DATA_ALL);
             listed[data.cFileName] = data;
@@ -163,8 +157,7 @@ TEST_F(PosixLayerTest, FailuresSetErrno)
 
     HANDLE handle = FindFirstFileA((root + "\\*").c_str(), &data);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    while (FindNextFileA(handle, &data)) {
-    }
+    while (FindNextFileA(handle, &data)) {}
     EXPECT_EQ(errno, ENOENT);
     EXPECT_TRUE(FindClose(handle));
 
@@ -218,10 +211,12 @@ TEST_F(PosixLayerTest, ReadOnlyMeansNoWriteBitAtAll)
     write_file("others_only", 1, 0442);
     ASSERT_EQ(mkdir(path("dir").c_str(), 0555), 0);
     std::map<std::string, WIN32_FIND_DATAA> listed = list_completed();
-    EXPECT_EQ(listed["none"].dwFileAttributes, (DWORD)(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(listed["none"].dwFileAttributes,
+              (DWORD)(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(listed["group_only"].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_ARCHIVE);
     EXPECT_EQ(listed["others_only"].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(listed["dir"].dwFileAttributes, (DWORD)(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(listed["dir"].dwFileAttributes,
+              (DWORD)(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
 }
 
 // The values and outcomes are those observed with Wine 8: the text must be
@@ -257,7 +252,8 @@ TEST_F(PosixLayerTest, StoredDosAttributesAsWineReadsThem)
     };
     for (const Case &c : cases) {
         write_file(c.name, 1);
-        if (setxattr(path(c.name).c_str(), "user.DOSATTRIB", c.value.data(), c.value.size(), 0) != 0)
+        if (setxattr(path(c.name).c_str(), "user.DOSATTRIB", c.value.data(), c.value.size(), 0) !=
+            0)
             GTEST_SKIP() << "no user extended attributes on " << root << ": " << strerror(errno);
     }
     ASSERT_EQ(mkdir(path("dir").c_str(), 0755), 0);
@@ -269,8 +265,10 @@ TEST_F(PosixLayerTest, StoredDosAttributesAsWineReadsThem)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(listed[c.name].dwFileAttributes, FILE_ATTRIBUTE_ARCHIVE | c.added);
     }
-    EXPECT_EQ(listed["dir"].dwFileAttributes, (DWORD)(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
-    EXPECT_EQ(listed["link_to_hidden"].dwFileAttributes, (DWORD)(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(listed["dir"].dwFileAttributes,
+              (DWORD)(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(listed["link_to_hidden"].dwFileAttributes,
+              (DWORD)(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN));
 }
 
 // The enumeration alone stays cheap: what needs the inode arrives with
@@ -281,8 +279,7 @@ TEST_F(PosixLayerTest, InodeFieldsArriveWithCompletion)
     WIN32_FIND_DATAA data;
     HANDLE handle = FindFirstFileA((root + "\\*").c_str(), &data);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    while (strcmp(data.cFileName, "file") != 0)
-        ASSERT_TRUE(FindNextFileA(handle, &data));
+    while (strcmp(data.cFileName, "file") != 0) ASSERT_TRUE(FindNextFileA(handle, &data));
     EXPECT_EQ(data.dwFileAttributes, (DWORD)FILE_ATTRIBUTE_ARCHIVE);
     EXPECT_EQ(data.nFileSizeLow, 0u);
     complete_find_data(handle, &data, FIND_DATA_ALL);
@@ -315,22 +312,22 @@ void check_times(const std::string &dir, const TimeCase *cases, size_t count)
         std::string file = dir + "/" + name;
         int fd = open(file.c_str(), O_WRONLY | O_CREAT, 0644);
         ASSERT_GE(fd, 0);
-        struct timespec times[2] = {{(time_t)c.seconds, c.nanoseconds}, {(time_t)c.seconds, c.nanoseconds}};
+        struct timespec times[2] = {{(time_t)c.seconds, c.nanoseconds},
+                                    {(time_t)c.seconds, c.nanoseconds}};
         ASSERT_EQ(futimens(fd, times), 0);
         struct stat st;
         ASSERT_EQ(fstat(fd, &st), 0);
         close(fd);
-        if (st.st_mtim.tv_sec != c.seconds)
-            continue;
+        if (st.st_mtim.tv_sec != c.seconds) continue;
 
         WIN32_FIND_DATAA data;
         HANDLE handle = FindFirstFileA((dir + "\\*").c_str(), &data);
         ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-        while (name != data.cFileName)
-            ASSERT_TRUE(FindNextFileA(handle, &data));
+        while (name != data.cFileName) ASSERT_TRUE(FindNextFileA(handle, &data));
         complete_find_data(handle, &data, FIND_DATA_ALL);
         FindClose(handle);
-        EXPECT_EQ(ticks_of(data.ftLastWriteTime), c.ticks) << c.seconds << "s " << c.nanoseconds << "ns";
+        EXPECT_EQ(ticks_of(data.ftLastWriteTime), c.ticks)
+            << c.seconds << "s " << c.nanoseconds << "ns";
     }
 }
 
@@ -338,8 +335,8 @@ TEST_F(PosixLayerTest, LastWriteTimeInTicksSince1601)
 {
     const TimeCase cases[] = {
         {0, 0, 116444736000000000ULL},
-        {1308096000, 123456789, 129525696001234567ULL},   // 2011-06-15, sub-tick part dropped
-        {-315619200, 999999999, 113288544009999999ULL},   // 1960-01-01, before the Unix epoch
+        {1308096000, 123456789, 129525696001234567ULL},  // 2011-06-15, sub-tick part dropped
+        {-315619200, 999999999, 113288544009999999ULL},  // 1960-01-01, before the Unix epoch
         {-SECONDS_1601_TO_1970, 0, 0},
     };
     check_times(root, cases, sizeof cases / sizeof cases[0]);
@@ -351,8 +348,7 @@ TEST_F(PosixLayerTest, LastWriteTimeInTicksSince1601)
 TEST(PosixLayer, TimesOutsideTheFileTimeRangeHaveNone)
 {
     char pattern[] = "/dev/shm/posix_layer_test.XXXXXX";
-    if (mkdtemp(pattern) == nullptr)
-        GTEST_SKIP() << "no /dev/shm";
+    if (mkdtemp(pattern) == nullptr) GTEST_SKIP() << "no /dev/shm";
     const TimeCase cases[] = {
         {-SECONDS_1601_TO_1970 - 1, 500, UINT64_MAX},
         {-14800000000LL, 0, UINT64_MAX},
@@ -402,7 +398,8 @@ TEST_F(PosixLayerTest, SecondEnumerationDeliversEveryEntryAgain)
         SCOPED_TRACE(c.directory);
         ASSERT_EQ(mkdir(path(c.directory).c_str(), 0755), 0);
         for (int i = 0; i < c.files; i++)
-            write_file(std::string(c.directory) + "/" + std::to_string(i) + std::string(56, 'n'), 0);
+            write_file(std::string(c.directory) + "/" + std::to_string(i) + std::string(56, 'n'),
+                       0);
         std::string spec = backslashed(path(c.directory)) + "\\*";
         std::set<std::string> expected = names_by_opendir(path(c.directory));
         EXPECT_EQ(names_by_find(spec), expected);

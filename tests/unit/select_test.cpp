@@ -16,6 +16,7 @@ struct CompareRow {
 
 TEST(CompareFiletimes, HighHalvesFirstBothUnsigned)
 {
+    // clang-format off
     const CompareRow rows[] = {
         {{0, 0}, {0, 0}, 0},
         {{0xFFFFFFFF, 0}, {0, 1}, -1},
@@ -26,6 +27,7 @@ TEST(CompareFiletimes, HighHalvesFirstBothUnsigned)
         {{0x7FFFFFFF, 5}, {0x80000000, 5}, -1},
         {{0xFFFFFFFF, 0xFFFFFFFF}, {0xFFFFFFFF, 0xFFFFFFFF}, 0},
     };
+    // clang-format on
     for (const CompareRow &row : rows)
         EXPECT_EQ(compare_filetimes(row.a, row.b), row.expected)
             << std::hex << row.a.dwHighDateTime << ":" << row.a.dwLowDateTime << " vs "
@@ -38,6 +40,7 @@ struct PrefixRow {
     int before, at, after;
 };
 
+// clang-format off
 const PrefixRow PREFIX_ROWS[] = {
     {"+x", 0, 1, 1},
     {"-x", 1, 1, 0},
@@ -46,6 +49,7 @@ const PrefixRow PREFIX_ROWS[] = {
     {"x", 0, 1, 0},
     {"", 0, 1, 0},
 };
+// clang-format on
 
 TEST(EntrySelected, DatePrefixesWithInclusiveBounds)
 {
@@ -125,6 +129,7 @@ struct TypeRow {
 
 TEST(EntrySelected, TypeLetters)
 {
+    // clang-format off
     const TypeRow rows[] = {
         {"a", 0x20, 1},  {"a", 0x01, 0},
         {"c", 0x800, 1}, {"c", 0x20, 0},
@@ -138,6 +143,7 @@ TEST(EntrySelected, TypeLetters)
         {"v", 0x08, 1},  {"v", 0x10, 0},
         {"w", 0x20, 1},  {"w", 0x21, 0}, {"w", 0x10, 1},
     };
+    // clang-format on
     for (const TypeRow &row : rows) {
         reset_globals();
         settings.type_test = row.text;
@@ -150,6 +156,7 @@ TEST(EntrySelected, TypeLetters)
 TEST(EntrySelected, TypeOutcomes)
 {
     const DWORD directory = 0x10, file = 0x20, hidden_file = 0x22, read_only = 0x21;
+    // clang-format off
     const TypeRow rows[] = {
         {"!d", directory, 0}, {"!d", file, 1},
         {"d!", directory, 1}, {"d!", file, 0},
@@ -161,6 +168,7 @@ TEST(EntrySelected, TypeOutcomes)
         {"!", file, 1}, {"!", directory, 1},
         {"D", directory, 0}, {"x", file, 0}, {"A", file, 0},
     };
+    // clang-format on
     for (const TypeRow &row : rows) {
         reset_globals();
         settings.type_test = row.text;
@@ -176,8 +184,7 @@ TEST(IsDotEntry, OnlyTheTwoNames)
         const char *name;
         int expected;
     } rows[] = {
-        {".", 1},   {"..", 1}, {"a", 0},  {"...", 0},
-        {".a", 0},  {"..a", 0}, {"a.", 0}, {"", 0},
+        {".", 1}, {"..", 1}, {"a", 0}, {"...", 0}, {".a", 0}, {"..a", 0}, {"a.", 0}, {"", 0},
     };
     for (const auto &row : rows) EXPECT_EQ(is_dot_entry(row.name), row.expected) << row.name;
 }

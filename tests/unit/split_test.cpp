@@ -140,7 +140,8 @@ TEST(SplitArgument, LongerDirectoryPartIsRefused)
 {
     // On the heap, so that a write past the record lands in a guarded zone
     // under the address sanitizer.
-    const size_t lengths[] = {DIRECTORY_PART_MAX + 1, DIRECTORY_PART_MAX + 100, 4 * DIRECTORY_PART_MAX};
+    const size_t lengths[] = {DIRECTORY_PART_MAX + 1, DIRECTORY_PART_MAX + 100,
+                              4 * DIRECTORY_PART_MAX};
     for (size_t length : lengths) {
         std::string argument = "C:" + std::string(length, 'd') + "/*.c";
         argument[10] = '/';

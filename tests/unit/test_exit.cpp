@@ -2,4 +2,7 @@
 // would end trawl can be observed instead.
 #include "test_exit.h"
 
-[[noreturn]] void end_process(int status) { throw ProcessEnded{status}; }
+[[noreturn]] void end_process(int status)
+{
+    throw ProcessEnded{status};
+}

@@ -93,7 +93,8 @@ inline int oracle_rest(const char *p, const char *n)
                     hi = *p++;
                 }
                 if (*p == '\0') break;
-                if (oracle_fold(lo) <= oracle_fold(c) && oracle_fold(c) <= oracle_fold(hi)) admitted = sense;
+                if (oracle_fold(lo) <= oracle_fold(c) && oracle_fold(c) <= oracle_fold(hi))
+                    admitted = sense;
             }
             if (admitted == 0) return 0;
             if (*p == '\0') return 0;

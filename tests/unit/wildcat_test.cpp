@@ -42,8 +42,9 @@ void check_rows(const MatchRow *rows, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
         const MatchRow &r = rows[i];
-        SCOPED_TRACE(::testing::Message() << "row " << i << ": pattern \"" << (r.pattern ? r.pattern : "(null)")
-                                          << "\" name \"" << (r.name ? r.name : "(null)") << "\"");
+        SCOPED_TRACE(::testing::Message()
+                     << "row " << i << ": pattern \"" << (r.pattern ? r.pattern : "(null)")
+                     << "\" name \"" << (r.name ? r.name : "(null)") << "\"");
         EXPECT_EQ(wildcat_match(r.pattern, r.name), r.checked);
         EXPECT_EQ(wildcat_match_unchecked(r.pattern, r.name), r.unchecked);
         EXPECT_EQ(compiled_match(r.pattern, r.name), r.checked);
@@ -56,8 +57,9 @@ void check_rows(const MatchRow *rows, std::size_t count)
 void check_valid_rows(const ValidRow *rows, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
-        SCOPED_TRACE(::testing::Message() << "row " << i << ": pattern \""
-                                          << (rows[i].pattern ? rows[i].pattern : "(null)") << "\"");
+        SCOPED_TRACE(::testing::Message()
+                     << "row " << i << ": pattern \""
+                     << (rows[i].pattern ? rows[i].pattern : "(null)") << "\"");
         EXPECT_EQ(wildcat_is_valid(rows[i].pattern), rows[i].valid);
         EXPECT_EQ(oracle_is_valid(rows[i].pattern), rows[i].valid);
     }
@@ -78,6 +80,7 @@ void check(const ValidRow (&rows)[N])
 // The documented examples.
 TEST(Wildcat, DocumentedExamples)
 {
+    // clang-format off
     const MatchRow rows[] = {
         {"*.c", "a.c", 1, 1},
         {"*.c", "A.C", 1, 1},
@@ -115,12 +118,14 @@ TEST(Wildcat, DocumentedExamples)
         {"\x1A.*", ".profile", 1, 1},
         {"\x1A.*", "abc", 0, 0},
     };
+    // clang-format on
     check(rows);
 }
 
 // The quoting examples.
 TEST(Wildcat, Quoting)
 {
+    // clang-format off
     const MatchRow rows[] = {
         {"`*", "*", 1, 1},
         {"`*", "a", 0, 0},
@@ -153,12 +158,14 @@ TEST(Wildcat, Quoting)
         {"[!-`]]", "-", 0, 0},
         {"[!-`]]", "!", 1, 1},
     };
+    // clang-format on
     check(rows);
 }
 
 // Sets and ranges: folding, signed byte values, reversed ranges.
 TEST(Wildcat, Ranges)
 {
+    // clang-format off
     const MatchRow rows[] = {
         {"[A-Z]", "q", 1, 1},
         {"[a-z]", "Q", 1, 1},
@@ -224,12 +231,14 @@ TEST(Wildcat, Ranges)
         {"[!]", "", 0, 0},
         {"[!]", "ab", 0, 0},
     };
+    // clang-format on
     check(rows);
 }
 
 // Edge cases.
 TEST(Wildcat, EdgeCases)
 {
+    // clang-format off
     const MatchRow rows[] = {
         {"", "", 1, 1},
         {"", "a", 0, 0},
@@ -287,6 +296,7 @@ TEST(Wildcat, EdgeCases)
         {"\x1A.\x1A", "a.b", 1, 1},
         {"\x1A.\x1A", "a.b.c", 0, 0},
     };
+    // clang-format on
     check(rows);
 }
 
@@ -314,6 +324,7 @@ TEST(Wildcat, NullPointers)
 
 TEST(Wildcat, Validity)
 {
+    // clang-format off
     const ValidRow rows[] = {
         {"", 1},
         {"*", 1},
@@ -359,6 +370,7 @@ TEST(Wildcat, Validity)
         {"[a]b[c]", 1},
         {"[\xE9-\xFF]", 1},
     };
+    // clang-format on
     check(rows);
 }
 
@@ -367,9 +379,11 @@ TEST(Wildcat, Validity)
 
 TEST(Wildcat, RandomAgainstPlainRecursion)
 {
-    static const char pattern_chars[] = {'*', '*', '?', '\x1A', '\x1A', '!', '`', '[', ']', '-', '.', '.',
-                                         'a', 'b', 'A', 'B', 'z', '\xE9', '\xC9'};
-    static const char name_chars[] = {'.', '.', 'a', 'b', 'A', 'B', 'z', '-', ']', '!', '*', '`', '\xE9', '\xC9'};
+    static const char pattern_chars[] = {'*', '*', '?', '\x1A', '\x1A', '!', '`',
+                                         '[', ']', '-', '.',    '.',    'a', 'b',
+                                         'A', 'B', 'z', '\xE9', '\xC9'};
+    static const char name_chars[] = {'.', '.', 'a', 'b', 'A', 'B',    'z',
+                                      '-', ']', '!', '*', '`', '\xE9', '\xC9'};
     std::mt19937 rng(20261207u);
     std::size_t many_runs = 0;
     const int rounds = 300000;
@@ -380,8 +394,10 @@ TEST(Wildcat, RandomAgainstPlainRecursion)
         for (std::size_t k = 0; k < plen; ++k) {
             char ch = pattern_chars[rng() % sizeof pattern_chars];
             if (ch == '*' || ch == '\x1A') {
-                if (stars == 5) ch = 'a';  // keep the oracle's work bounded
-                else ++stars;
+                if (stars == 5)
+                    ch = 'a';  // keep the oracle's work bounded
+                else
+                    ++stars;
             }
             pattern += ch;
         }
@@ -396,9 +412,12 @@ TEST(Wildcat, RandomAgainstPlainRecursion)
         int want_unchecked = oracle_unchecked(p, n);
         int want_checked = oracle_match(p, n);
         ASSERT_EQ(wildcat_is_valid(p), want_valid) << "pattern \"" << pattern << "\"";
-        ASSERT_EQ(wildcat_match_unchecked(p, n), want_unchecked) << "pattern \"" << pattern << "\" name \"" << name << "\"";
-        ASSERT_EQ(wildcat_match(p, n), want_checked) << "pattern \"" << pattern << "\" name \"" << name << "\"";
-        ASSERT_EQ(compiled_match(p, n), want_checked) << "pattern \"" << pattern << "\" name \"" << name << "\"";
+        ASSERT_EQ(wildcat_match_unchecked(p, n), want_unchecked)
+            << "pattern \"" << pattern << "\" name \"" << name << "\"";
+        ASSERT_EQ(wildcat_match(p, n), want_checked)
+            << "pattern \"" << pattern << "\" name \"" << name << "\"";
+        ASSERT_EQ(compiled_match(p, n), want_checked)
+            << "pattern \"" << pattern << "\" name \"" << name << "\"";
     }
     // A good share of the pairs had the star runs that lead to the table.
     EXPECT_GT(many_runs, static_cast<std::size_t>(rounds / 10));
@@ -408,7 +427,8 @@ TEST(Wildcat, RandomAgainstPlainRecursion)
 // the oracle, so that the table's rows are long.
 TEST(Wildcat, RandomLongerAgainstPlainRecursion)
 {
-    static const char pattern_chars[] = {'*', '\x1A', '?', '!', '.', 'a', 'b', 'A', '[', ']', '-', '`'};
+    static const char pattern_chars[] = {'*', '\x1A', '?', '!', '.', 'a',
+                                         'b', 'A',    '[', ']', '-', '`'};
     static const char name_chars[] = {'.', 'a', 'b', 'A', 'B', 'c'};
     std::mt19937 rng(4242u);
     for (int i = 0; i < 20000; ++i) {
@@ -418,8 +438,10 @@ TEST(Wildcat, RandomLongerAgainstPlainRecursion)
         for (std::size_t k = 0; k < plen; ++k) {
             char ch = pattern_chars[rng() % sizeof pattern_chars];
             if (ch == '*' || ch == '\x1A') {
-                if (stars == 3) ch = 'b';
-                else ++stars;
+                if (stars == 3)
+                    ch = 'b';
+                else
+                    ++stars;
             }
             pattern += ch;
         }
@@ -430,8 +452,10 @@ TEST(Wildcat, RandomLongerAgainstPlainRecursion)
         const char *n = name.c_str();
         ASSERT_EQ(wildcat_match_unchecked(p, n), oracle_unchecked(p, n))
             << "pattern \"" << pattern << "\" name \"" << name << "\"";
-        ASSERT_EQ(wildcat_match(p, n), oracle_match(p, n)) << "pattern \"" << pattern << "\" name \"" << name << "\"";
-        ASSERT_EQ(compiled_match(p, n), oracle_match(p, n)) << "pattern \"" << pattern << "\" name \"" << name << "\"";
+        ASSERT_EQ(wildcat_match(p, n), oracle_match(p, n))
+            << "pattern \"" << pattern << "\" name \"" << name << "\"";
+        ASSERT_EQ(compiled_match(p, n), oracle_match(p, n))
+            << "pattern \"" << pattern << "\" name \"" << name << "\"";
     }
 }
 
@@ -447,7 +471,16 @@ TEST(Wildcat, ManyStarsAgainstLongName)
     EXPECT_EQ(wildcat_match("*a*a*a*a*a*a*a*a*a*a*a", a250.c_str()), 1);
     EXPECT_EQ(wildcat_match("*a*a*a*a*a*a*a*a*a*a*b", (a250 + "b").c_str()), 1);
     EXPECT_EQ(wildcat_match("!*a*a*a*a*a*a*a*a*a*a*b", a250.c_str()), 1);
-    EXPECT_EQ(wildcat_match("\x1A" "a\x1A" "a\x1A" "a\x1A" "a\x1A" "a\x1A" "a\x1A" "b", a250.c_str()), 0);
+    EXPECT_EQ(wildcat_match("\x1A"
+                            "a\x1A"
+                            "a\x1A"
+                            "a\x1A"
+                            "a\x1A"
+                            "a\x1A"
+                            "a\x1A"
+                            "b",
+                            a250.c_str()),
+              0);
 }
 
 TEST(Wildcat, PathologicalThousandCharacterPatterns)
@@ -502,8 +535,16 @@ TEST(Wildcat, NamesLongerThanTheTable)
     EXPECT_EQ(wildcat_match_unchecked("*a*b*c*", longname.c_str()), 1);
     EXPECT_EQ(wildcat_match_unchecked("*a*b*d*", longname.c_str()), 0);
     EXPECT_EQ(wildcat_match_unchecked("*x*.c", longname.c_str()), 1);
-    EXPECT_EQ(wildcat_match_unchecked("\x1A" "a\x1A" ".c", longname.c_str()), 1);
-    EXPECT_EQ(wildcat_match_unchecked("\x1A" "a\x1A" "\x1A", longname.c_str()), 0);
+    EXPECT_EQ(wildcat_match_unchecked("\x1A"
+                                      "a\x1A"
+                                      ".c",
+                                      longname.c_str()),
+              1);
+    EXPECT_EQ(wildcat_match_unchecked("\x1A"
+                                      "a\x1A"
+                                      "\x1A",
+                                      longname.c_str()),
+              0);
 
     // 132 star runs against a 1,000-character name: the table's middle size.
     std::string name1000(999, 'a');

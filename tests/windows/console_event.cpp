@@ -11,7 +11,10 @@
 namespace {
 
 // This process stays to report; the command gets the default handling.
-BOOL WINAPI stay(DWORD) { return TRUE; }
+BOOL WINAPI stay(DWORD)
+{
+    return TRUE;
+}
 
 }  // namespace
 
@@ -29,13 +32,14 @@ int main(int argc, char **argv)
         return 2;
     // Polling, not a delay: the command has its handler in place before it
     // switches the code page.
-    while (GetConsoleOutputCP() != CP_UTF8 && WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT)
+    while (GetConsoleOutputCP() != CP_UTF8 &&
+           WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT)
         Sleep(1);
     int running = WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT;
     int sent = running && GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
     WaitForSingleObject(child.hProcess, INFINITE);
     // No spaces: Wine's console draws them as cursor movements.
-    printf("\nresult,before=%u,after=%u,running=%d,sent=%d\n", before, GetConsoleOutputCP(), running,
-           sent);
+    printf("\nresult,before=%u,after=%u,running=%d,sent=%d\n", before, GetConsoleOutputCP(),
+           running, sent);
     return 0;
 }

@@ -11,6 +11,7 @@ int main()
         const char *name;
         int matches;
     };
+    // clang-format off
     static const Case cases[] = {
         {"*.c", "main.c", 1},
         {"*.c", "MAIN.C", 1},
@@ -21,12 +22,13 @@ int main()
         {"!*.c", "main.c", 0},
         {"[abc", "a", 0},  // ill-formed: wildcat_match says no
     };
+    // clang-format on
     int failures = 0;
     for (const Case &c : cases) {
         int got = wildcat_match(c.pattern, c.name);
         if (got != c.matches) {
-            std::printf("wildcat_match(\"%s\", \"%s\") = %d, expected %d\n",
-                        c.pattern, c.name, got, c.matches);
+            std::printf("wildcat_match(\"%s\", \"%s\") = %d, expected %d\n", c.pattern, c.name, got,
+                        c.matches);
             failures++;
         }
     }
