@@ -95,7 +95,7 @@ Totals search_tree(FILE *out, const char *argument);
 
 // How an argument splits; used by search_tree and its tests.  Only the
 // argument's own directory part can be long (and is then reported as too
-// long); every search specification the walk builds is held in a buffer
+// long); every "dir\*" string the walk builds is held in a buffer
 // the size of the longest one the enumeration takes.
 enum { DIRECTORY_PART_MAX = 8192, SPEC_BUFFER_SIZE = MAX_PATH + 1 };
 struct SplitArgument {

@@ -28,8 +28,8 @@ void prefetch_directory_opened(uint32_t ordinal);
 // number index (counted from 1).
 void prefetch_entry_read(uint32_t ordinal, uint32_t index);
 // Starts the helper on the walk whose root is path (opened as number
-// root_ordinal with a search specification of root_spec_length
-// characters), reading the given parts; nothing when fewer than two CPUs
+// root_ordinal, its "dir\*" string root_spec_length characters long),
+// reading the given parts; nothing when fewer than two CPUs
 // may run the process.
 void prefetch_start(const char *path, uint32_t root_ordinal, size_t root_spec_length, int parts);
 // The details of entry number index, name (inode number inode) of

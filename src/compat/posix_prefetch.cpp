@@ -68,7 +68,7 @@ int helper_parts;
 uint32_t helper_root_ordinal;
 size_t helper_root_spec_length;
 char helper_path[MAX_PATH + 1];
-const int HELPER_LEVELS = 132;  // deeper than a specification of MAX_PATH allows
+const int HELPER_LEVELS = 132;  // deeper than a "dir\*" of MAX_PATH allows
 struct HelperLevel {
     alignas(struct dirent64) char buffer[8192];
 };
@@ -213,9 +213,9 @@ int is_descended(int dir_fd, const struct dirent64 *entry)
 }
 
 // One directory and everything below it, in the search's order: its
-// entries, then its subdirectories depth first.  The specification length
-// is what the search's "dir\*" for the directory would be; the search opens
-// nothing whose specification reaches MAX_PATH.
+// entries, then its subdirectories depth first.  spec_length is the length
+// of the "dir\*" string the search would enumerate the directory by; the
+// search opens no directory whose "dir\*" reaches MAX_PATH.
 void walk_directory(int fd, int depth, uint32_t *ordinal, size_t path_length, size_t spec_length)
 {
     uint32_t own_ordinal = ++*ordinal;
