@@ -138,15 +138,18 @@ struct PathLevel {
     DirectoryIdentity identity;
 };
 
+// The identity of a directory of the walk, reached with the walk's drive.
+static int identity_of(const Walk *walk, const char *directory, DirectoryIdentity *identity)
+{
+    char path[SPEC_BUFFER_SIZE];
+    if (snprintf(path, sizeof path, "%s%s", walk->drive, directory) >= (int)sizeof path) return 0;
+    return directory_identity(path, identity);
+}
+
 static const DirectoryIdentity *level_identity(const Walk *walk, PathLevel *level)
 {
-    if (level->identity_state == 0) {
-        char path[SPEC_BUFFER_SIZE];
-        int known =
-            snprintf(path, sizeof path, "%s%s", walk->drive, level->directory) < (int)sizeof path &&
-            directory_identity(path, &level->identity);
-        level->identity_state = known ? 1 : -1;
-    }
+    if (level->identity_state == 0)
+        level->identity_state = identity_of(walk, level->directory, &level->identity) ? 1 : -1;
     return level->identity_state == 1 ? &level->identity : nullptr;
 }
 
@@ -166,10 +169,8 @@ static int is_on_current_path(const Walk *walk, PathLevel *level, const Director
 // descended once per argument.
 static int link_may_be_descended(const Walk *walk, PathLevel *level, const char *directory)
 {
-    char path[SPEC_BUFFER_SIZE];
     DirectoryIdentity target;
-    if (snprintf(path, sizeof path, "%s%s", walk->drive, directory) >= (int)sizeof path) return 0;
-    if (!directory_identity(path, &target)) return 0;
+    if (!identity_of(walk, directory, &target)) return 0;
     if (is_on_current_path(walk, level, &target)) return 0;
     return remember_link_target(&target);
 }

@@ -157,17 +157,13 @@ void fill_from_entry(int dir_fd, const struct dirent64 *entry, WIN32_FIND_DATAA 
 enum StreamState { STREAM_FREE, STREAM_OPEN, STREAM_KEPT };
 
 struct DirStream {
-    int fd;
+    DirentReader reader;
     StreamState state;
     uint32_t ordinal;      // which fresh open of the run this is
     int first_pass;        // not rewound since
     uint32_t entry_index;  // of the entry delivered last, counted from 1
     uint64_t last_inode;   // of the entry delivered last
     size_t spec_length;
-    size_t next;
-    size_t end;
-    int reads;   // getdents64 calls that delivered entries since the start
-    int at_end;  // the last one delivered none
     char path[MAX_PATH];
     alignas(struct dirent64) char buffer[16384];
 };
@@ -185,8 +181,8 @@ uint64_t details_asked;
 
 int close_stream(DirStream *stream)
 {
-    int result = close(stream->fd);
-    stream->fd = -1;
+    int result = close(stream->reader.fd);
+    stream->reader.fd = -1;
     stream->state = STREAM_FREE;
     return result;
 }
@@ -198,14 +194,15 @@ DirStream *open_stream(const char *path, size_t spec_length)
     DirStream *kept = kept_stream;
     kept_stream = nullptr;
     if (kept != nullptr) {
-        int whole_in_buffer = kept->at_end && kept->reads <= 1;
+        DirentReader *reader = &kept->reader;
+        int whole_in_buffer = reader->at_end && reader->reads <= 1;
         if (strcmp(kept->path, path) == 0 &&
-            (whole_in_buffer || lseek(kept->fd, 0, SEEK_SET) == 0)) {
+            (whole_in_buffer || lseek(reader->fd, 0, SEEK_SET) == 0)) {
             kept->state = STREAM_OPEN;
             kept->first_pass = 0;
             kept->entry_index = 0;
-            kept->next = 0;
-            if (!whole_in_buffer) kept->end = kept->reads = kept->at_end = 0;
+            reader->next = 0;
+            if (!whole_in_buffer) reader->end = reader->reads = reader->at_end = 0;
             return kept;
         }
         close_stream(kept);
@@ -214,14 +211,12 @@ DirStream *open_stream(const char *path, size_t spec_length)
         if (stream.state != STREAM_FREE) continue;
         int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) return nullptr;
-        stream.fd = fd;
+        stream.reader = {fd, stream.buffer, sizeof stream.buffer, 0, 0, 0, 0};
         stream.state = STREAM_OPEN;
         stream.ordinal = ++fresh_opens;
         stream.first_pass = 1;
         stream.entry_index = 0;
         stream.spec_length = spec_length;
-        stream.next = stream.end = 0;
-        stream.reads = stream.at_end = 0;
         strcpy(stream.path, path);
         prefetch_directory_opened(stream.ordinal);
         return &stream;
@@ -237,28 +232,33 @@ void keep_stream(DirStream *stream)
     kept_stream = stream;
 }
 
+}  // namespace
+
+const struct dirent64 *next_raw_entry(DirentReader *reader)
+{
+    if (reader->next >= reader->end) {
+        if (reader->at_end) return nullptr;
+        ssize_t got = getdents64(reader->fd, reader->buffer, reader->size);
+        if (got <= 0) {
+            reader->at_end = got == 0;
+            return nullptr;
+        }
+        reader->reads++;
+        reader->next = 0;
+        reader->end = (size_t)got;
+    }
+    const struct dirent64 *entry = (const struct dirent64 *)(reader->buffer + reader->next);
+    reader->next += entry->d_reclen;
+    return entry;
+}
+
+namespace {
+
 // The next raw entry, or null at the end (errno ENOENT) or after an error.
 const struct dirent64 *next_dirent(DirStream *stream)
 {
-    if (stream->next >= stream->end) {
-        if (stream->at_end) {
-            errno = ENOENT;
-            return nullptr;
-        }
-        ssize_t got = getdents64(stream->fd, stream->buffer, sizeof stream->buffer);
-        if (got <= 0) {
-            if (got == 0) {
-                errno = ENOENT;
-                stream->at_end = 1;
-            }
-            return nullptr;
-        }
-        stream->reads++;
-        stream->next = 0;
-        stream->end = (size_t)got;
-    }
-    const struct dirent64 *entry = (const struct dirent64 *)(stream->buffer + stream->next);
-    stream->next += entry->d_reclen;
+    const struct dirent64 *entry = next_raw_entry(&stream->reader);
+    if (entry == nullptr && stream->reader.at_end) errno = ENOENT;
     return entry;
 }
 
@@ -268,7 +268,7 @@ int read_next(DirStream *stream, WIN32_FIND_DATAA *data)
 {
     const struct dirent64 *entry = next_dirent(stream);
     if (entry == nullptr) return 0;
-    fill_from_entry(stream->fd, entry, data);
+    fill_from_entry(stream->reader.fd, entry, data);
     stream->last_inode = entry->d_ino;
     stream->entry_index++;
     if (stream->first_pass) {
@@ -456,7 +456,7 @@ int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
     if (!(stream->first_pass &&
           prefetch_take(stream->ordinal, stream->entry_index, stream->path, data->cFileName,
                         stream->last_inode, parts, &details)) &&
-        !read_entry_details(stream->fd, data->cFileName, parts, &details))
+        !read_entry_details(stream->reader.fd, data->cFileName, parts, &details))
         return 0;
     if (parts & FIND_DATA_INODE) {
         data->nFileSizeHigh = (DWORD)(details.size >> 32);

@@ -6,6 +6,24 @@
 
 #include "win32.h"
 
+struct dirent64;
+
+// The entries of one open directory, read with getdents64 into a buffer of
+// the reader's own; both the enumeration and the prefetch helper step
+// through directories with it.
+struct DirentReader {
+    int fd;
+    char *buffer;
+    size_t size;
+    size_t next;
+    size_t end;
+    int reads;   // getdents64 calls that delivered entries since the start
+    int at_end;  // the last one delivered none
+};
+// The next raw entry; null at the end (at_end set) or after a read error
+// (errno set).
+const struct dirent64 *next_raw_entry(DirentReader *reader);
+
 // An entry's details as complete_find_data adds them to the record.
 struct EntryDetails {
     uint64_t size;

@@ -127,33 +127,6 @@ void publish_record()
     ring_tail.store(ring_tail.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
-struct Listing {
-    int fd;
-    size_t next;
-    size_t end;
-    int reads;   // getdents64 calls that delivered entries
-    int at_end;  // the last one delivered none
-    char *buffer;
-};
-
-const struct dirent64 *next_listed(Listing *listing)
-{
-    if (listing->next >= listing->end) {
-        if (listing->at_end) return nullptr;
-        ssize_t got = getdents64(listing->fd, listing->buffer, sizeof(HelperLevel));
-        if (got <= 0) {
-            listing->at_end = got == 0;
-            return nullptr;
-        }
-        listing->reads++;
-        listing->next = 0;
-        listing->end = (size_t)got;
-    }
-    const struct dirent64 *entry = (const struct dirent64 *)(listing->buffer + listing->next);
-    listing->next += entry->d_reclen;
-    return entry;
-}
-
 // Whether the search has read the entry at place already: then it is
 // reading the details itself, or has done so.
 int search_has_reached(uint64_t place)
@@ -170,7 +143,7 @@ const uint64_t LEAD = 8;
 // The directory's path, then the entries with their details, as the
 // search's first enumeration meets them, leaving to the search those it is
 // about to reach.
-void publish_details(Listing *listing, uint32_t ordinal)
+void publish_details(DirentReader *listing, uint32_t ordinal)
 {
     Record *record = free_record();
     if (record == nullptr) return;
@@ -180,7 +153,7 @@ void publish_details(Listing *listing, uint32_t ordinal)
     strcpy(record->name, helper_path);
     publish_record();
     uint32_t index = 0;
-    while (const struct dirent64 *entry = next_listed(listing)) {
+    while (const struct dirent64 *entry = next_raw_entry(listing)) {
         uint64_t place = place_of(ordinal, ++index);
         if (search_has_reached(place - LEAD)) continue;
         if ((record = free_record()) == nullptr) return;
@@ -219,7 +192,7 @@ int is_descended(int dir_fd, const struct dirent64 *entry)
 void walk_directory(int fd, int depth, uint32_t *ordinal, size_t path_length, size_t spec_length)
 {
     uint32_t own_ordinal = ++*ordinal;
-    Listing listing = {fd, 0, 0, 0, 0, helper_levels[depth].buffer};
+    DirentReader listing = {fd, helper_levels[depth].buffer, sizeof(HelperLevel), 0, 0, 0, 0};
     if (!search_has_reached(place_of(own_ordinal + 1, 0))) publish_details(&listing, own_ordinal);
     // The subdirectories: from the buffer again when it holds the whole
     // directory, as the search's second enumeration does.
@@ -227,9 +200,9 @@ void walk_directory(int fd, int depth, uint32_t *ordinal, size_t path_length, si
         listing.next = 0;
     } else if (listing.reads > 0 || listing.at_end) {
         if (lseek(fd, 0, SEEK_SET) != 0) return;
-        listing = {fd, 0, 0, 0, 0, listing.buffer};
+        listing = {fd, listing.buffer, listing.size, 0, 0, 0, 0};
     }
-    while (const struct dirent64 *entry = next_listed(&listing)) {
+    while (const struct dirent64 *entry = next_raw_entry(&listing)) {
         if (helper_stop.load(std::memory_order_relaxed)) return;
         if (!is_descended(fd, entry)) continue;
         size_t name_length = strlen(entry->d_name);
