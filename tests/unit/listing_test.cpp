@@ -178,6 +178,16 @@ struct CountRow {
     uint64_t bytes, blocks;
 };
 
+void expect_totals(const Totals &got, const Totals &want)
+{
+    EXPECT_EQ(got.entries, want.entries);
+    EXPECT_EQ(got.visible_entries, want.visible_entries);
+    EXPECT_EQ(got.directories, want.directories);
+    EXPECT_EQ(got.files, want.files);
+    EXPECT_EQ(got.bytes, want.bytes);
+    EXPECT_EQ(got.blocks, want.blocks);
+}
+
 TEST(CountEntry, CountsEveryListedEntry)
 {
     const CountRow rows[] = {
@@ -203,14 +213,9 @@ TEST(CountEntry, CountsEveryListedEntry)
         Totals totals = {};
         const WIN32_FIND_DATAA entry = make_entry("e", row.attributes, row.size);
         count_entry(&totals, &entry);
-        const std::string label =
-            "0x" + std::to_string(row.attributes) + " size " + std::to_string(row.size);
-        EXPECT_EQ(totals.entries, 1) << label;
-        EXPECT_EQ(totals.visible_entries, row.visible_entries) << label;
-        EXPECT_EQ(totals.directories, row.directories) << label;
-        EXPECT_EQ(totals.files, row.files) << label;
-        EXPECT_EQ(totals.bytes, row.bytes) << label;
-        EXPECT_EQ(totals.blocks, row.blocks) << label;
+        SCOPED_TRACE("0x" + std::to_string(row.attributes) + " size " + std::to_string(row.size));
+        expect_totals(totals, Totals{1, row.visible_entries, row.directories, row.files, row.bytes,
+                                     row.blocks});
     }
 }
 
@@ -220,12 +225,7 @@ TEST(CountEntry, CountersAddUp)
     const WIN32_FIND_DATAA entries[] = {make_entry("a", 0x20, 1000), make_entry("b", 0x22, 513),
                                         make_entry("c", 0x20, 0), make_entry("d", 0x10, 0)};
     for (const WIN32_FIND_DATAA &entry : entries) count_entry(&totals, &entry);
-    EXPECT_EQ(totals.entries, 4);
-    EXPECT_EQ(totals.visible_entries, 3);
-    EXPECT_EQ(totals.directories, 1);
-    EXPECT_EQ(totals.files, 3);
-    EXPECT_EQ(totals.bytes, 1513u);
-    EXPECT_EQ(totals.blocks, 4u);
+    expect_totals(totals, Totals{4, 3, 1, 3, 1513, 4});
 }
 
 std::string captured_summary(SummaryScope scope, const Totals &totals)
@@ -281,12 +281,7 @@ TEST(AddTotals, SumsOfTheArguments)
     add_totals(&run, &first);
     add_totals(&run, &nothing);
     add_totals(&run, &second);
-    EXPECT_EQ(run.entries, 5);
-    EXPECT_EQ(run.visible_entries, 4);
-    EXPECT_EQ(run.directories, 1);
-    EXPECT_EQ(run.files, 4);
-    EXPECT_EQ(run.bytes, 1050089u);
-    EXPECT_EQ(run.blocks, 2052u);
+    expect_totals(run, Totals{5, 4, 1, 4, 1050089, 2052});
 }
 
 TEST(SaturatingAdd, StopsAtTheLargestCount)
