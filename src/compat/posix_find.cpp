@@ -154,33 +154,54 @@ void fill_from_entry(int dir_fd, const struct dirent64 *entry, WIN32_FIND_DATAA 
 // buffer; when the first enumeration got all of one in a single read, the
 // second one delivers that buffer again and reads nothing, as if the
 // directory had not changed in between.
+//
+// An enumeration's parent is the one whose second pass it was opened
+// from: the chain of parents holds the listings that say which directory
+// the search opens next, which the prefetch helper reads ahead.
 enum StreamState { STREAM_FREE, STREAM_OPEN, STREAM_KEPT };
 
 struct DirStream {
     DirentReader reader;
     StreamState state;
-    uint32_t ordinal;      // which fresh open of the run this is
-    int first_pass;        // not rewound since
-    uint32_t entry_index;  // of the entry delivered last, counted from 1
-    uint64_t last_inode;   // of the entry delivered last
-    size_t spec_length;
+    int first_pass;           // not rewound since
+    uint32_t buffer_entries;  // delivered from the buffer's present contents
+    DirStream *parent;
     char path[MAX_PATH];
-    alignas(struct dirent64) char buffer[16384];
+    alignas(struct dirent64) char buffer[DIRENT_BUFFER_SIZE];
 };
 
 // More than the deepest walk the path limit allows holds open at once.
 const int STREAM_COUNT = 256;
 DirStream streams[STREAM_COUNT];
 DirStream *kept_stream;
-uint32_t fresh_opens;
+// The innermost stream in its second pass: the parent of the next one opened.
+DirStream *descending;
+// The stream whose buffer the prefetch helper has on loan.
+DirStream *lent_stream;
 // Entries the first enumerations delivered, and how many of them the
 // search asked the details of: the prefetch helper pays only when that is
 // most of them.
 uint64_t entries_listed;
 uint64_t details_asked;
 
+// Takes the buffer back from the helper before it changes.
+void return_batch(DirStream *stream)
+{
+    if (stream != lent_stream) return;
+    prefetch_batch_end();
+    lent_stream = nullptr;
+}
+
+// A stream's second pass ends when it is closed or kept.
+void end_second_pass(DirStream *stream)
+{
+    if (stream == descending) descending = stream->parent;
+}
+
 int close_stream(DirStream *stream)
 {
+    return_batch(stream);
+    end_second_pass(stream);
     int result = close(stream->reader.fd);
     stream->reader.fd = -1;
     stream->state = STREAM_FREE;
@@ -189,7 +210,7 @@ int close_stream(DirStream *stream)
 
 // The kept descriptor when it is of this directory, rewound; else a newly
 // opened one (and the kept one closed, so that at most one waits).
-DirStream *open_stream(const char *path, size_t spec_length)
+DirStream *open_stream(const char *path)
 {
     DirStream *kept = kept_stream;
     kept_stream = nullptr;
@@ -200,7 +221,8 @@ DirStream *open_stream(const char *path, size_t spec_length)
             (whole_in_buffer || lseek(reader->fd, 0, SEEK_SET) == 0)) {
             kept->state = STREAM_OPEN;
             kept->first_pass = 0;
-            kept->entry_index = 0;
+            kept->buffer_entries = 0;
+            descending = kept;
             reader->next = 0;
             if (!whole_in_buffer) reader->end = reader->reads = reader->at_end = 0;
             return kept;
@@ -209,16 +231,16 @@ DirStream *open_stream(const char *path, size_t spec_length)
     }
     for (DirStream &stream : streams) {
         if (stream.state != STREAM_FREE) continue;
-        int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return nullptr;
-        stream.reader = {fd, stream.buffer, sizeof stream.buffer, 0, 0, 0, 0};
+        stream.reader = {-1, stream.buffer, sizeof stream.buffer, 0, 0, 0, 0};
+        if (!prefetch_adopt(path, &stream.reader)) {
+            stream.reader.fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (stream.reader.fd < 0) return nullptr;
+        }
         stream.state = STREAM_OPEN;
-        stream.ordinal = ++fresh_opens;
         stream.first_pass = 1;
-        stream.entry_index = 0;
-        stream.spec_length = spec_length;
+        stream.buffer_entries = 0;
+        stream.parent = descending;
         strcpy(stream.path, path);
-        prefetch_directory_opened(stream.ordinal);
         return &stream;
     }
     errno = EMFILE;
@@ -227,6 +249,8 @@ DirStream *open_stream(const char *path, size_t spec_length)
 
 void keep_stream(DirStream *stream)
 {
+    return_batch(stream);
+    end_second_pass(stream);
     if (kept_stream != nullptr) close_stream(kept_stream);
     stream->state = STREAM_KEPT;
     kept_stream = stream;
@@ -264,17 +288,81 @@ const struct dirent64 *next_dirent(DirStream *stream)
 
 // Reads the next entry into data.  At the clean end errno is ENOENT, after a
 // read error it is getdents64's.
+// Whether the search may descend into the entry, as far as the listing
+// tells: a directory (not a link, whose target the search judges), not "."
+// or "..", no backslash in its name.
+int may_be_descended(const struct dirent64 *entry)
+{
+    return entry->d_type == DT_DIR && !is_dot_or_dot_dot(entry->d_name) &&
+           strchr(entry->d_name, '\\') == nullptr;
+}
+
+// The first such entry in the reader's buffer from offset on.
+const char *first_subdirectory(const DirentReader *reader, size_t offset)
+{
+    while (offset < reader->end) {
+        const struct dirent64 *entry = (const struct dirent64 *)(reader->buffer + offset);
+        if (may_be_descended(entry)) return entry->d_name;
+        offset += entry->d_reclen;
+    }
+    return nullptr;
+}
+
+// Whether the listing may go on beyond the buffer.  getdents64 fills the
+// buffer as far as the directory goes, so room left for the longest entry
+// means the buffer got the rest of it.
+int listing_may_continue(const DirentReader *reader)
+{
+    const size_t LONGEST_ENTRY = offsetof(struct dirent64, d_name) + 256 + 8;
+    return !reader->at_end && reader->size - reader->end < LONGEST_ENTRY;
+}
+
+// The directory the search opens after the one stream has begun to read,
+// as far as the listings in hand tell: its first subdirectory, or else the
+// next subdirectory at the nearest level up.  0 when they do not tell.
+int next_directory(const DirStream *stream, char *path, size_t size)
+{
+    const DirStream *level = stream;
+    const char *name = first_subdirectory(&level->reader, 0);
+    for (int up = 0; name == nullptr && up < STREAM_COUNT; up++) {
+        if (listing_may_continue(&level->reader)) return 0;
+        level = level->parent;
+        if (level == nullptr || level->state != STREAM_OPEN || level->first_pass) return 0;
+        name = first_subdirectory(&level->reader, level->reader.next);
+    }
+    if (name == nullptr) return 0;
+    const char *separator = strcmp(level->path, "/") == 0 ? "" : "/";
+    int written = snprintf(path, size, "%s%s%s", level->path, separator, name);
+    return written > 0 && (size_t)written < size;
+}
+
+// The helper is lent each buffer a first enumeration reads; with the first
+// one it is asked to read the next directory ahead.
+void lend_buffer(DirStream *stream)
+{
+    DirentReader *reader = &stream->reader;
+    char next[MAX_PATH];
+    if (reader->reads == 1 && next_directory(stream, next, sizeof next)) prefetch_read_ahead(next);
+    lent_stream = stream;
+    prefetch_batch_begin(reader->fd, reader->buffer, reader->end);
+}
+
+// The buffer is taken back from the helper before the next read overwrites
+// it.
 int read_next(DirStream *stream, WIN32_FIND_DATAA *data)
 {
+    DirentReader *reader = &stream->reader;
+    int refill = reader->next >= reader->end;
+    if (refill) return_batch(stream);
     const struct dirent64 *entry = next_dirent(stream);
     if (entry == nullptr) return 0;
-    fill_from_entry(stream->reader.fd, entry, data);
-    stream->last_inode = entry->d_ino;
-    stream->entry_index++;
+    fill_from_entry(reader->fd, entry, data);
+    if (refill) stream->buffer_entries = 0;
     if (stream->first_pass) {
         entries_listed++;
-        prefetch_entry_read(stream->ordinal, stream->entry_index);
+        if (stream->buffer_entries == 0) lend_buffer(stream);
     }
+    stream->buffer_entries++;
     return 1;
 }
 
@@ -384,7 +472,7 @@ HANDLE FindFirstFileA(const char *spec, WIN32_FIND_DATAA *data)
         errno = EINVAL;
         return INVALID_HANDLE_VALUE;
     }
-    DirStream *stream = open_stream(path, spec_length);
+    DirStream *stream = open_stream(path);
     if (stream == nullptr) return INVALID_HANDLE_VALUE;
     if (!read_next(stream, data)) {  // not even "." or "..": nothing to deliver
         int saved = errno;
@@ -423,21 +511,11 @@ BOOL FindClose(HANDLE handle)
 }
 
 // The details come from the prefetch helper when it has read this very entry
-// of this very directory already, and are read here otherwise.  The search
-// enumerates from the root of its walk down, so the first stream opened and
-// still open is where the helper starts.  It starts once the search has
-// asked the details of at least half the entries it has met (a sample of
-// 64 asked, and then at every 64 more): the helper reads every entry, so
-// for a pattern that few names match its work would mostly be wasted.
-static const DirStream *walk_root()
-{
-    const DirStream *root = nullptr;
-    for (const DirStream &stream : streams)
-        if (stream.state == STREAM_OPEN && (root == nullptr || stream.ordinal < root->ordinal))
-            root = &stream;
-    return root;
-}
-
+// of the buffer on loan already, and are read here otherwise.  The helper
+// starts once the search has asked the details of at least half the
+// entries it has met (a sample of 64 asked, and then at every 64 more): it
+// reads every entry it is lent, so for a pattern that few names match its
+// work would mostly be wasted.
 int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
 {
     DirStream *stream = stream_of(handle);
@@ -449,13 +527,10 @@ int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
     const uint64_t SAMPLE = 64;
     if (!prefetch_started && ++details_asked % SAMPLE == 0 && details_asked * 2 >= entries_listed) {
         prefetch_started = 1;
-        const DirStream *root = walk_root();
-        prefetch_start(root->path, root->ordinal, root->spec_length, parts);
+        prefetch_start(parts);
     }
     EntryDetails details;
-    if (!(stream->first_pass &&
-          prefetch_take(stream->ordinal, stream->entry_index, stream->path, data->cFileName,
-                        stream->last_inode, parts, &details)) &&
+    if (!(stream == lent_stream && prefetch_take(stream->buffer_entries - 1, parts, &details)) &&
         !read_entry_details(stream->reader.fd, data->cFileName, parts, &details))
         return 0;
     if (parts & FIND_DATA_INODE) {

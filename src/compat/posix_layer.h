@@ -8,6 +8,9 @@
 
 struct dirent64;
 
+// The size of an enumeration's getdents64 buffer: most directories fit in one.
+const size_t DIRENT_BUFFER_SIZE = 16384;
+
 // The entries of one open directory, read with getdents64 into a buffer of
 // the reader's own; both the enumeration and the prefetch helper step
 // through directories with it.
@@ -38,20 +41,22 @@ struct EntryDetails {
 int read_entry_details(int dir_fd, const char *name, int parts, EntryDetails *details);
 
 // The prefetch helper (posix_prefetch.cpp), as the enumeration drives it.
-// Directories are numbered by the order in which they are freshly opened
-// (their first enumeration); the search's second enumeration of a
-// directory reuses its number.
-void prefetch_directory_opened(uint32_t ordinal);
-// The search's first enumeration of directory ordinal has read its entry
-// number index (counted from 1).
-void prefetch_entry_read(uint32_t ordinal, uint32_t index);
-// Starts the helper on the walk whose root is path (opened as number
-// root_ordinal, its "dir\*" string root_spec_length characters long),
-// reading the given parts; nothing when fewer than two CPUs
-// may run the process.
-void prefetch_start(const char *path, uint32_t root_ordinal, size_t root_spec_length, int parts);
-// The details of entry number index, name (inode number inode) of
-// directory number ordinal at path, when the helper has read exactly that
-// entry; 0 when the caller must read them itself.
-int prefetch_take(uint32_t ordinal, uint32_t index, const char *path, const char *name,
-                  uint64_t inode, int parts, EntryDetails *details);
+// Starts the helper, reading the given parts; nothing when fewer than two
+// CPUs may run the process.
+void prefetch_start(int parts);
+// Lends the helper the entries that a directory's first enumeration has
+// just read into buffer (length bytes, from the directory open as dir_fd),
+// until prefetch_batch_end, which must come before the buffer changes or
+// the descriptor closes.
+void prefetch_batch_begin(int dir_fd, const char *buffer, size_t length);
+void prefetch_batch_end();
+// Asks the helper to open and read the directory at path (the enumeration's
+// guess at the next one the search opens).
+void prefetch_read_ahead(const char *path);
+// Starts reader on the directory at path from what the helper has read of
+// it ahead, when it has, and the directory has not changed since; 0 when
+// the caller must open it itself.
+int prefetch_adopt(const char *path, DirentReader *reader);
+// The details of the lent batch's entry at position (counted from 0) when
+// the helper has read them; 0 when the caller must read them itself.
+int prefetch_take(size_t position, int parts, EntryDetails *details);

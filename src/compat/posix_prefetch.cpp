@@ -1,25 +1,32 @@
-// The prefetch helper: a second thread that walks the search's tree ahead of
-// it, in the same order, and reads every entry's details (the fstatat and
-// the getxattrat that take most of a long listing's time) into a small ring.
-// The search takes an entry's details from the ring when the helper has read
-// that very entry (same directory path, name and inode number) and reads
-// them itself otherwise, so the command stays single-threaded and its
-// output is what it would be without the helper.
+// The prefetch helper: a second thread that shares the reading of entries'
+// details (the fstatat and the getxattrat that take most of a long
+// listing's time) with the search.
 //
-// The helper only ever gets a ring's length ahead.  It never touches the
-// search's descriptors or the output, and the search never waits for it
-// beyond a short spin.  At the first sign that the two walks differ (the
-// tree changed, or the search went where the helper does not, such as
-// through a link) the helper stops for the rest of the run; an entry it
-// could not read is read again by the search, which reports the failure.
+// The enumeration hands over each buffer of entries that a directory's
+// first enumeration reads with getdents64: a batch.  The search then goes
+// through the batch from its first entry, and the helper from its last,
+// each claiming an entry before reading it; they stop where they meet.  So
+// the helper reads exactly the names the search got, through the search's
+// own descriptor, and neither thread reads a directory twice.  The search
+// takes the batch back before the buffer is refilled or the descriptor
+// closed, waiting at most for the one entry the helper is reading.  The
+// command's own logic stays single-threaded: an entry's details are the
+// same whichever thread read them, and one the helper could not read is
+// read again by the search, which reports the failure.
+//
+// An entry is claimed by whichever thread comes to it first.  The helper
+// also says which batch it is working in, and looks before each entry
+// whether the search still lends it: so when the search takes a batch
+// back, it waits only while the helper says it is in that batch, which
+// lasts at most one entry.
 #include "posix_layer.h"
 
 #include <atomic>
-#include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <dirent.h>
 #include <linux/futex.h>
 #include <pthread.h>
 #include <sched.h>
@@ -29,69 +36,62 @@
 
 namespace {
 
-enum RecordKind : uint8_t { RECORD_DIRECTORY, RECORD_ENTRY };
+enum Claim { CLAIM_FREE, CLAIM_HELPER_READING, CLAIM_HELPER_DONE, CLAIM_SEARCH };
 
-// One directory (its path, before its entries) or one entry of it.  An
-// entry's place is its directory's number and its own among the directory's
-// entries, counted from 1; the directory's record has place 0.
-struct Record {
-    uint32_t ordinal;
-    uint32_t index;
-    RecordKind kind;
-    uint8_t readable;  // 0: the search reads the entry itself, for its error
-    uint64_t inode;
+struct Slot {
+    std::atomic<int> claim;
+    int readable;  // the helper read the details; else the search reads them
     EntryDetails details;
-    char name[MAX_PATH];
 };
 
-// Small, so that the helper's lead and the memory stay small; a power of
-// two, so that the free-running counters wrap cleanly.
-const uint32_t RING_SIZE = 256;
-Record ring[RING_SIZE];
-std::atomic<uint32_t> ring_tail;       // records published (helper)
-std::atomic<uint32_t> ring_head;       // records taken or passed over (search)
-std::atomic<uint32_t> helper_waiting;  // futex word: 1 while the helper waits for room
-// Places as (directory number << 32) | entry number: the entry the search
-// read last, and the one the helper is reading the details of.
-std::atomic<uint64_t> search_place;
-std::atomic<uint64_t> helper_place;
+// A getdents64 buffer of the enumeration's holds at most this many entries.
+const size_t BATCH_CAPACITY = 1024;
+Slot slots[BATCH_CAPACITY];
+uint16_t name_offsets[BATCH_CAPACITY];  // of each entry's name in the buffer
+
+// The batch lent out: its number and whether it is lent (the low bit).
+// The search writes the fields below only while no batch is lent and the
+// helper is in none; the helper reads them only while it is in a batch
+// that is lent.  The word is also the futex the idle helper sleeps on.
+std::atomic<uint32_t> lent_word;
+std::atomic<uint32_t> helper_batch;  // the batch the helper is in, or 0
+int batch_fd;
+const char *batch_buffer;
+uint32_t batch_count;
+std::atomic<int> helper_sleeping;
 std::atomic<int> helper_stop;
-std::atomic<int> helper_done;
+int helper_parts;
+
+// The directory read ahead.  The search writes the path while the state is
+// idle; the helper fills in the rest while reading, and the search takes
+// it over once it is ready.
+enum AheadState { AHEAD_IDLE, AHEAD_ASKED, AHEAD_READING, AHEAD_READY };
+std::atomic<int> ahead_state;
+char ahead_path[MAX_PATH];
+int ahead_fd;
+size_t ahead_length;
+int ahead_at_end;
+struct timespec ahead_modified, ahead_changed;  // before it was read
+alignas(struct dirent64) char ahead_buffer[DIRENT_BUFFER_SIZE];
 
 // The search's side.
-int helper_running;  // started and not stopped
+int helper_running;
+uint32_t batch_number;  // of the batch lent last
+int batch_lent;
 pthread_t helper_thread;
-uint32_t matched_ordinal;  // the directory whose path record matched
+alignas(4096) char helper_stack[1 << 20];  // what a sanitizer build asks for; untouched pages cost nothing
 
-// The helper's side: the walk's path and one getdents buffer per level.
-int helper_parts;
-uint32_t helper_root_ordinal;
-size_t helper_root_spec_length;
-char helper_path[MAX_PATH + 1];
-const int HELPER_LEVELS = 132;  // deeper than a "dir\*" of MAX_PATH allows
-struct HelperLevel {
-    alignas(struct dirent64) char buffer[8192];
-};
-HelperLevel helper_levels[HELPER_LEVELS];
-alignas(4096) char helper_stack[1 << 20];
+// Between two batches the search opens the next directory and reads it,
+// which takes a few microseconds: the helper spins that long before it
+// sleeps, so that it is awake when the batch comes.
+const int IDLE_SPINS = 4096;
+// How long the search spins on an entry the helper is reading before it
+// lets other threads run.
+const int WAIT_SPINS = 1 << 14;
 
-// How often the search looks again for the entry the helper is reading
-// (which takes it about as long as reading it itself) before it gives up.
-const int SPIN_LIMIT = 20000;
-
-uint64_t place_of(uint32_t ordinal, uint32_t index)
+uint32_t lent(uint32_t batch)
 {
-    return (uint64_t)ordinal << 32 | index;
-}
-
-void futex_wait(std::atomic<uint32_t> *word, uint32_t value)
-{
-    syscall(SYS_futex, (uint32_t *)word, FUTEX_WAIT_PRIVATE, value, nullptr, nullptr, 0);
-}
-
-void futex_wake(std::atomic<uint32_t> *word)
-{
-    syscall(SYS_futex, (uint32_t *)word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    return batch << 1 | 1;
 }
 
 void cpu_pause()
@@ -101,139 +101,102 @@ void cpu_pause()
 #endif
 }
 
+template <typename T> void wait_while_equal(const std::atomic<T> &word, T value)
+{
+    for (int spins = 0; word.load(std::memory_order_seq_cst) == value; spins++) {
+        if (spins < WAIT_SPINS)
+            cpu_pause();
+        else
+            sched_yield();
+    }
+}
+
 // ---- the helper ----
 
-// The next free record, waiting while the ring is full; null when the
-// helper is to stop.  The search wakes it once half the ring is free.
-Record *free_record()
+// From the batch's last entry down, until an entry the search has claimed
+// (it has passed everything below) or the batch is taken back.
+int is_lent(uint32_t batch)
 {
-    uint32_t tail = ring_tail.load(std::memory_order_relaxed);
-    while (tail - ring_head.load(std::memory_order_acquire) >= RING_SIZE) {
-        if (helper_stop.load(std::memory_order_acquire)) return nullptr;
-        helper_waiting.store(1, std::memory_order_seq_cst);
-        // Looked at again after saying so: a take in between either shows
-        // here or sees the flag and wakes the helper.
-        if (tail - ring_head.load(std::memory_order_seq_cst) >= RING_SIZE &&
-            !helper_stop.load(std::memory_order_seq_cst))
-            futex_wait(&helper_waiting, 1);
-        helper_waiting.store(0, std::memory_order_relaxed);
+    return lent_word.load(std::memory_order_seq_cst) == lent(batch);
+}
+
+void read_batch(uint32_t batch)
+{
+    helper_batch.store(batch, std::memory_order_seq_cst);
+    // The count is read only once the batch is known to be lent: until the
+    // helper leaves the batch, the search changes nothing of it.
+    uint32_t k = is_lent(batch) ? batch_count : 0;
+    while (k-- > 0 && is_lent(batch)) {
+        int expected = CLAIM_FREE;
+        if (!slots[k].claim.compare_exchange_strong(expected, CLAIM_HELPER_READING)) break;
+        const char *name = batch_buffer + name_offsets[k];
+        slots[k].readable = read_entry_details(batch_fd, name, helper_parts, &slots[k].details);
+        slots[k].claim.store(CLAIM_HELPER_DONE, std::memory_order_release);
     }
-    if (helper_stop.load(std::memory_order_acquire)) return nullptr;
-    return &ring[tail % RING_SIZE];
+    helper_batch.store(0, std::memory_order_seq_cst);
 }
 
-void publish_record()
+// Opens the directory asked for and reads it as the enumeration would; one
+// more read says whether that was all, and what it adds fits behind.
+void read_ahead()
 {
-    ring_tail.store(ring_tail.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-}
-
-// Whether the search has read the entry at place already: then it is
-// reading the details itself, or has done so.
-int search_has_reached(uint64_t place)
-{
-    return search_place.load(std::memory_order_relaxed) >= place;
-}
-
-// The helper keeps this many entries ahead of the search.  An entry it
-// would reach with the search closer than that is left to the search, so
-// that when the search is faster the two share the reading instead of the
-// search waiting for the helper at every entry.
-const uint64_t LEAD = 8;
-
-// The directory's path, then the entries with their details, as the
-// search's first enumeration meets them, leaving to the search those it is
-// about to reach.
-void publish_details(DirentReader *listing, uint32_t ordinal)
-{
-    Record *record = free_record();
-    if (record == nullptr) return;
-    record->ordinal = ordinal;
-    record->index = 0;
-    record->kind = RECORD_DIRECTORY;
-    strcpy(record->name, helper_path);
-    publish_record();
-    uint32_t index = 0;
-    while (const struct dirent64 *entry = next_raw_entry(listing)) {
-        uint64_t place = place_of(ordinal, ++index);
-        if (search_has_reached(place - LEAD)) continue;
-        if ((record = free_record()) == nullptr) return;
-        helper_place.store(place, std::memory_order_relaxed);
-        size_t length = strnlen(entry->d_name, MAX_PATH - 1);
-        memcpy(record->name, entry->d_name, length);
-        record->name[length] = '\0';
-        record->ordinal = ordinal;
-        record->index = index;
-        record->kind = RECORD_ENTRY;
-        record->inode = entry->d_ino;
-        record->readable =
-            (uint8_t)read_entry_details(listing->fd, record->name, helper_parts, &record->details);
-        publish_record();
-    }
-}
-
-// Whether the search descends into the entry: a directory, not a link
-// (the search decides about those by identity; when it does descend, the
-// walks differ and the helper stops), not "." or "..", no backslash.
-int is_descended(int dir_fd, const struct dirent64 *entry)
-{
-    const char *name = entry->d_name;
-    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) return 0;
-    if (strchr(name, '\\')) return 0;
-    if (entry->d_type == DT_DIR) return 1;
-    if (entry->d_type != DT_UNKNOWN) return 0;
+    int expected = AHEAD_ASKED;
+    if (!ahead_state.compare_exchange_strong(expected, AHEAD_READING)) return;
+    int fd = open(ahead_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat st;
-    return fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+    ssize_t got = -1;
+    if (fd >= 0 && fstat(fd, &st) == 0) got = getdents64(fd, ahead_buffer, sizeof ahead_buffer);
+    if (got <= 0) {
+        if (fd >= 0) close(fd);
+        ahead_state.store(AHEAD_IDLE, std::memory_order_release);
+        return;
+    }
+    ssize_t more = getdents64(fd, ahead_buffer + got, sizeof ahead_buffer - (size_t)got);
+    ahead_fd = fd;
+    ahead_length = (size_t)got + (more > 0 ? (size_t)more : 0);
+    ahead_at_end = more == 0;
+    ahead_modified = st.st_mtim;
+    ahead_changed = st.st_ctim;
+    ahead_state.store(AHEAD_READY, std::memory_order_release);
 }
 
-// One directory and everything below it, in the search's order: its
-// entries, then its subdirectories depth first.  spec_length is the length
-// of the "dir\*" string the search would enumerate the directory by; the
-// search opens no directory whose "dir\*" reaches MAX_PATH.
-void walk_directory(int fd, int depth, uint32_t *ordinal, size_t path_length, size_t spec_length)
+int is_asked()
 {
-    uint32_t own_ordinal = ++*ordinal;
-    DirentReader listing = {fd, helper_levels[depth].buffer, sizeof(HelperLevel), 0, 0, 0, 0};
-    if (!search_has_reached(place_of(own_ordinal + 1, 0))) publish_details(&listing, own_ordinal);
-    // The subdirectories: from the buffer again when it holds the whole
-    // directory, as the search's second enumeration does.
-    if (listing.at_end && listing.reads <= 1) {
-        listing.next = 0;
-    } else if (listing.reads > 0 || listing.at_end) {
-        if (lseek(fd, 0, SEEK_SET) != 0) return;
-        listing = {fd, listing.buffer, listing.size, 0, 0, 0, 0};
-    }
-    while (const struct dirent64 *entry = next_raw_entry(&listing)) {
-        if (helper_stop.load(std::memory_order_relaxed)) return;
-        if (!is_descended(fd, entry)) continue;
-        size_t name_length = strlen(entry->d_name);
-        size_t child_spec_length = spec_length + name_length + 1;
-        if (child_spec_length >= MAX_PATH || depth + 1 >= HELPER_LEVELS) continue;
-        int child = openat(fd, entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        if (child < 0) continue;
-        // The search's path of a subdirectory of the root "/" has no second
-        // separator; every other one has.
-        size_t child_length = path_length;
-        if (strcmp(helper_path, "/") != 0) helper_path[child_length++] = '/';
-        memcpy(helper_path + child_length, entry->d_name, name_length + 1);
-        walk_directory(child, depth + 1, ordinal, child_length + name_length, child_spec_length);
-        close(child);
-        helper_path[path_length] = '\0';
-    }
+    return ahead_state.load(std::memory_order_seq_cst) == AHEAD_ASKED;
 }
 
 void *helper_main(void *)
 {
-    int fd = open(helper_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        uint32_t ordinal = helper_root_ordinal - 1;
-        walk_directory(fd, 0, &ordinal, strlen(helper_path), helper_root_spec_length);
-        close(fd);
+    uint32_t seen = 0;
+    for (;;) {
+        read_ahead();
+        uint32_t word = lent_word.load(std::memory_order_seq_cst);
+        for (int spins = 0; word == seen && !is_asked() && spins < IDLE_SPINS; spins++) {
+            cpu_pause();
+            word = lent_word.load(std::memory_order_seq_cst);
+        }
+        if (helper_stop.load(std::memory_order_seq_cst)) return nullptr;
+        if (is_asked()) continue;
+        if (word == seen) {
+            helper_sleeping.store(1, std::memory_order_seq_cst);
+            if (lent_word.load(std::memory_order_seq_cst) == seen && !is_asked() &&
+                !helper_stop.load(std::memory_order_seq_cst))
+                syscall(SYS_futex, (uint32_t *)&lent_word, FUTEX_WAIT_PRIVATE, seen, nullptr,
+                        nullptr, 0);
+            helper_sleeping.store(0, std::memory_order_relaxed);
+            continue;
+        }
+        seen = word;
+        if (word & 1) read_batch(word >> 1);
     }
-    helper_done.store(1, std::memory_order_release);
-    return nullptr;
 }
 
 // ---- the search's side ----
+
+void wake_helper()
+{
+    syscall(SYS_futex, (uint32_t *)&lent_word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
 
 int may_use_two_cpus()
 {
@@ -242,110 +205,108 @@ int may_use_two_cpus()
     return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) >= 2;
 }
 
-// Passing records over frees ring room; the helper is woken once half the
-// ring is free, so that it refills in bursts rather than one at a time.
-void store_head(uint32_t head)
-{
-    ring_head.store(head, std::memory_order_seq_cst);
-    if (helper_waiting.load(std::memory_order_seq_cst) &&
-        ring_tail.load(std::memory_order_relaxed) - head <= RING_SIZE / 2) {
-        helper_waiting.store(0, std::memory_order_relaxed);
-        futex_wake(&helper_waiting);
-    }
-}
-
-void stop_helper()
-{
-    helper_running = 0;
-    helper_stop.store(1, std::memory_order_seq_cst);
-    helper_waiting.store(0, std::memory_order_relaxed);
-    futex_wake(&helper_waiting);
-}
-
-// At the process end the helper is told to stop and waited for, which takes
-// at most the one entry it is reading: it then holds nothing (its
-// descriptors closed, the thread's own records freed) when the process ends.
+// At the process end the helper is told to stop and waited for: it then
+// reads nothing through a descriptor the exit closes.
 void end_helper()
 {
-    stop_helper();
+    prefetch_batch_end();
+    helper_stop.store(1, std::memory_order_seq_cst);
+    wake_helper();
     pthread_join(helper_thread, nullptr);
 }
 
 }  // namespace
 
-void prefetch_entry_read(uint32_t ordinal, uint32_t index)
+void prefetch_start(int parts)
 {
-    search_place.store(place_of(ordinal, index), std::memory_order_relaxed);
-}
-
-void prefetch_directory_opened(uint32_t ordinal)
-{
-    search_place.store(place_of(ordinal, 0), std::memory_order_relaxed);
-    if (!helper_running) return;
-    uint32_t head = ring_head.load(std::memory_order_relaxed);
-    uint32_t tail = ring_tail.load(std::memory_order_acquire);
-    uint32_t start = head;
-    while (head != tail && ring[head % RING_SIZE].ordinal < ordinal) head++;
-    if (head != start) store_head(head);
-}
-
-void prefetch_start(const char *path, uint32_t root_ordinal, size_t root_spec_length, int parts)
-{
-    if (parts == 0 || strlen(path) >= sizeof helper_path || !may_use_two_cpus()) return;
-    strcpy(helper_path, path);
+    if (helper_running || parts == 0 || !may_use_two_cpus()) return;
     helper_parts = parts;
-    helper_root_ordinal = root_ordinal;
-    helper_root_spec_length = root_spec_length;
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) return;
-    int started = pthread_attr_setstack(&attributes, helper_stack, sizeof helper_stack) == 0 &&
-                  pthread_create(&helper_thread, &attributes, helper_main, nullptr) == 0;
+    helper_running = pthread_attr_setstack(&attributes, helper_stack, sizeof helper_stack) == 0 &&
+                     pthread_create(&helper_thread, &attributes, helper_main, nullptr) == 0;
     pthread_attr_destroy(&attributes);
-    helper_running = started;
-    if (started) atexit(end_helper);
+    if (helper_running) atexit(end_helper);
 }
 
-int prefetch_take(uint32_t ordinal, uint32_t index, const char *path, const char *name,
-                  uint64_t inode, int parts, EntryDetails *details)
+void prefetch_batch_begin(int dir_fd, const char *buffer, size_t length)
 {
-    if (!helper_running || (parts & ~helper_parts) != 0) return 0;
-    uint64_t place = place_of(ordinal, index);
-    uint32_t head = ring_head.load(std::memory_order_relaxed);
-    int result = 0;
-    for (int spins = 0;;) {
-        if (head == ring_tail.load(std::memory_order_acquire)) {
-            if (helper_place.load(std::memory_order_relaxed) == place && spins++ < SPIN_LIMIT &&
-                !helper_done.load(std::memory_order_acquire)) {
-                cpu_pause();
-                continue;
-            }
-            break;
-        }
-        const Record *record = &ring[head % RING_SIZE];
-        uint64_t record_place = place_of(record->ordinal, record->index);
-        if (record_place > place)  // the helper left this entry to the search
-            break;
-        head++;
-        if (record_place < place && record->kind == RECORD_ENTRY)
-            continue;                             // an entry the search has read or passed over
-        if (record->ordinal < ordinal) continue;  // a directory the search is done with
-        int same = record->kind == RECORD_DIRECTORY
-                       ? strcmp(record->name, path) == 0
-                       : matched_ordinal == ordinal && strcmp(record->name, name) == 0 &&
-                             record->inode == inode;
-        if (!same) {  // the two walks differ: the tree changed
-            store_head(head);
-            stop_helper();
-            return 0;
-        }
-        if (record->kind == RECORD_DIRECTORY) {
-            matched_ordinal = ordinal;
-            continue;
-        }
-        result = record->readable;
-        if (result) *details = record->details;
-        break;
+    if (!helper_running) return;
+    uint32_t count = 0;
+    for (size_t offset = 0; offset < length && count < BATCH_CAPACITY; count++) {
+        const struct dirent64 *entry = (const struct dirent64 *)(buffer + offset);
+        name_offsets[count] = (uint16_t)(offset + offsetof(struct dirent64, d_name));
+        offset += entry->d_reclen;
     }
-    store_head(head);
-    return result;
+    for (uint32_t k = 0; k < count; k++) slots[k].claim.store(CLAIM_FREE, std::memory_order_relaxed);
+    batch_fd = dir_fd;
+    batch_buffer = buffer;
+    batch_count = count;
+    batch_number = (batch_number + 1) & 0x7FFFFFFF;
+    if (batch_number == 0) batch_number = 1;
+    batch_lent = 1;
+    lent_word.store(lent(batch_number), std::memory_order_seq_cst);
+    if (helper_sleeping.load(std::memory_order_seq_cst)) wake_helper();
+}
+
+void prefetch_batch_end()
+{
+    if (!batch_lent) return;
+    batch_lent = 0;
+    lent_word.store(batch_number << 1, std::memory_order_seq_cst);
+    wait_while_equal(helper_batch, batch_number);
+}
+
+void prefetch_read_ahead(const char *path)
+{
+    if (!helper_running || strlen(path) >= sizeof ahead_path) return;
+    int state = ahead_state.load(std::memory_order_acquire);
+    if (state == AHEAD_READING) return;
+    if (state != AHEAD_IDLE && strcmp(path, ahead_path) == 0) return;
+    // A request the helper has not begun is taken back; one it has just
+    // begun is left to it.
+    if (state == AHEAD_ASKED && !ahead_state.compare_exchange_strong(state, AHEAD_IDLE)) return;
+    if (state == AHEAD_READY) close(ahead_fd);
+    strcpy(ahead_path, path);
+    ahead_state.store(AHEAD_ASKED, std::memory_order_seq_cst);
+}
+
+static int same_time(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// A directory read ahead is taken only when it is still in its place and
+// unchanged since (a change to its entries or a move changes its times), so
+// the listing is the one the search would have read now.
+int prefetch_adopt(const char *path, DirentReader *reader)
+{
+    if (!helper_running) return 0;
+    int state = ahead_state.load(std::memory_order_acquire);
+    if (state == AHEAD_IDLE || strcmp(path, ahead_path) != 0) return 0;
+    if (state == AHEAD_ASKED && ahead_state.compare_exchange_strong(state, AHEAD_IDLE)) return 0;
+    wait_while_equal(ahead_state, (int)AHEAD_READING);
+    if (ahead_state.load(std::memory_order_acquire) != AHEAD_READY) return 0;
+    ahead_state.store(AHEAD_IDLE, std::memory_order_relaxed);
+    struct stat st;
+    if (fstat(ahead_fd, &st) != 0 || st.st_nlink == 0 || !same_time(st.st_mtim, ahead_modified) ||
+        !same_time(st.st_ctim, ahead_changed)) {
+        close(ahead_fd);
+        return 0;
+    }
+    memcpy(reader->buffer, ahead_buffer, ahead_length);
+    *reader = {ahead_fd, reader->buffer, reader->size, 0, ahead_length, 1, ahead_at_end};
+    return 1;
+}
+
+int prefetch_take(size_t position, int parts, EntryDetails *details)
+{
+    if (!batch_lent || position >= batch_count || (parts & ~helper_parts) != 0) return 0;
+    Slot *slot = &slots[position];
+    int expected = CLAIM_FREE;
+    if (slot->claim.compare_exchange_strong(expected, CLAIM_SEARCH)) return 0;
+    wait_while_equal(slot->claim, (int)CLAIM_HELPER_READING);
+    if (!slot->readable) return 0;
+    *details = slot->details;
+    return 1;
 }
