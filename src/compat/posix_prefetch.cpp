@@ -1,32 +1,39 @@
 // The prefetch helper: a second thread that shares the reading of entries'
 // details (the fstatat and the getxattrat that take most of a long
-// listing's time) with the search.
+// listing's time) with the search, and reads the next directory ahead.
 //
-// The enumeration hands over each buffer of entries that a directory's
-// first enumeration reads with getdents64: a batch.  The search then goes
-// through the batch from its first entry, and the helper from its last,
-// each claiming an entry before reading it; they stop where they meet.  So
-// the helper reads exactly the names the search got, through the search's
-// own descriptor, and neither thread reads a directory twice.  The search
-// takes the batch back before the buffer is refilled or the descriptor
-// closed, waiting at most for the one entry the helper is reading.  The
-// command's own logic stays single-threaded: an entry's details are the
-// same whichever thread read them, and one the helper could not read is
-// read again by the search, which reports the failure.
+// The enumeration lends the helper each buffer of entries that a
+// directory's first enumeration reads with getdents64: a batch.  The search
+// goes through the batch from its first entry, and the helper from its
+// last, each claiming an entry before reading it; they stop where they
+// meet.  So the helper reads exactly the names the search got, through the
+// search's own descriptor.  The search takes the batch back before the
+// buffer is refilled or the descriptor closed, waiting at most for the one
+// entry the helper is reading.
 //
-// An entry is claimed by whichever thread comes to it first.  The helper
-// also says which batch it is working in, and looks before each entry
-// whether the search still lends it: so when the search takes a batch
-// back, it waits only while the helper says it is in that batch, which
-// lasts at most one entry.
+// With a directory's first buffer the enumeration also names the directory
+// it expects the search to open next.  The helper opens and reads that one
+// while the search is busy, and with time to spare reads the details of
+// its entries too, from the last one.  When the search opens the directory
+// and it is unchanged since, the search takes the listing over, and the
+// details already read come with it as its first batch.  No directory is
+// read twice.
+//
+// The command's own logic stays single-threaded: an entry's details are
+// the same whichever thread read them, and one the helper could not read is
+// read again by the search, which reports the failure.  The helper works
+// only where the search tells it to, so each side says which part it is in
+// (the batch lent, the directory ahead) and looks before each entry
+// whether the other still lets it: taking a part back waits at most for
+// one entry.
 #include "posix_layer.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <linux/futex.h>
 #include <pthread.h>
 #include <sched.h>
@@ -46,8 +53,17 @@ struct Slot {
 
 // A getdents64 buffer of the enumeration's holds at most this many entries.
 const size_t BATCH_CAPACITY = 1024;
-Slot slots[BATCH_CAPACITY];
-uint16_t name_offsets[BATCH_CAPACITY];  // of each entry's name in the buffer
+
+// The entries of one buffer and the claims on them.
+struct Batch {
+    uint32_t count;
+    uint16_t name_offsets[BATCH_CAPACITY];
+    Slot slots[BATCH_CAPACITY];
+};
+Batch batches[2];
+// The search swaps the two only while the helper is in neither.
+Batch *lent_batch = &batches[0];
+Batch *ahead_batch = &batches[1];
 
 // The batch lent out: its number and whether it is lent (the low bit).
 // The search writes the fields below only while no batch is lent and the
@@ -57,16 +73,16 @@ std::atomic<uint32_t> lent_word;
 std::atomic<uint32_t> helper_batch;  // the batch the helper is in, or 0
 int batch_fd;
 const char *batch_buffer;
-uint32_t batch_count;
 std::atomic<int> helper_sleeping;
 std::atomic<int> helper_stop;
 int helper_parts;
 
 // The directory read ahead.  The search writes the path while the state is
-// idle; the helper fills in the rest while reading, and the search takes
-// it over once it is ready.
+// idle; the helper fills in the rest while reading, and reads details
+// while the state is ready and the search has not taken it back.
 enum AheadState { AHEAD_IDLE, AHEAD_ASKED, AHEAD_READING, AHEAD_READY };
 std::atomic<int> ahead_state;
+std::atomic<int> helper_ahead;  // the helper is reading details ahead
 char ahead_path[MAX_PATH];
 int ahead_fd;
 size_t ahead_length;
@@ -78,6 +94,7 @@ alignas(struct dirent64) char ahead_buffer[DIRENT_BUFFER_SIZE];
 int helper_running;
 uint32_t batch_number;  // of the batch lent last
 int batch_lent;
+int batch_adopted;  // the next batch lent is the directory read ahead
 pthread_t helper_thread;
 alignas(4096) char helper_stack[1 << 20];  // what a sanitizer build asks for; untouched pages cost nothing
 
@@ -111,28 +128,53 @@ template <typename T> void wait_while_equal(const std::atomic<T> &word, T value)
     }
 }
 
-// ---- the helper ----
-
-// From the batch's last entry down, until an entry the search has claimed
-// (it has passed everything below) or the batch is taken back.
-int is_lent(uint32_t batch)
+// Where each entry's name is, and every entry unclaimed.
+void index_entries(Batch *batch, const char *buffer, size_t length)
 {
-    return lent_word.load(std::memory_order_seq_cst) == lent(batch);
+    uint32_t count = 0;
+    for (size_t offset = 0; offset < length && count < BATCH_CAPACITY; count++) {
+        const struct dirent64 *entry = (const struct dirent64 *)(buffer + offset);
+        batch->name_offsets[count] = (uint16_t)(offset + offsetof(struct dirent64, d_name));
+        offset += entry->d_reclen;
+    }
+    for (uint32_t k = 0; k < count; k++)
+        batch->slots[k].claim.store(CLAIM_FREE, std::memory_order_relaxed);
+    batch->count = count;
 }
 
-void read_batch(uint32_t batch)
+// ---- the helper ----
+
+// Reads the details of a batch's entries from the last one down, skipping
+// those it has read already, until an entry the search has claimed (it has
+// passed everything below) or until allowed() says to stop.  Returns
+// whether it read any.
+// The caller has made sure that it may: the batch, the descriptor and the
+// buffer stay as they are while allowed() holds.
+template <typename Allowed>
+int read_details(Batch *batch, int dir_fd, const char *buffer, Allowed allowed)
 {
-    helper_batch.store(batch, std::memory_order_seq_cst);
-    // The count is read only once the batch is known to be lent: until the
-    // helper leaves the batch, the search changes nothing of it.
-    uint32_t k = is_lent(batch) ? batch_count : 0;
-    while (k-- > 0 && is_lent(batch)) {
+    int read_any = 0;
+    for (uint32_t k = batch->count; k-- > 0 && allowed();) {
+        Slot *slot = &batch->slots[k];
         int expected = CLAIM_FREE;
-        if (!slots[k].claim.compare_exchange_strong(expected, CLAIM_HELPER_READING)) break;
-        const char *name = batch_buffer + name_offsets[k];
-        slots[k].readable = read_entry_details(batch_fd, name, helper_parts, &slots[k].details);
-        slots[k].claim.store(CLAIM_HELPER_DONE, std::memory_order_release);
+        if (!slot->claim.compare_exchange_strong(expected, CLAIM_HELPER_READING)) {
+            if (expected == CLAIM_HELPER_DONE) continue;
+            break;
+        }
+        const char *name = buffer + batch->name_offsets[k];
+        slot->readable = read_entry_details(dir_fd, name, helper_parts, &slot->details);
+        slot->claim.store(CLAIM_HELPER_DONE, std::memory_order_release);
+        read_any = 1;
     }
+    return read_any;
+}
+
+void read_lent_batch(uint32_t batch)
+{
+    auto is_lent = [batch] { return lent_word.load(std::memory_order_seq_cst) == lent(batch); };
+    // Said before it looks: the search, taking the batch back, waits for it.
+    helper_batch.store(batch, std::memory_order_seq_cst);
+    if (is_lent()) read_details(lent_batch, batch_fd, batch_buffer, is_lent);
     helper_batch.store(0, std::memory_order_seq_cst);
 }
 
@@ -157,7 +199,22 @@ void read_ahead()
     ahead_at_end = more == 0;
     ahead_modified = st.st_mtim;
     ahead_changed = st.st_ctim;
-    ahead_state.store(AHEAD_READY, std::memory_order_release);
+    index_entries(ahead_batch, ahead_buffer, ahead_length);
+    ahead_state.store(AHEAD_READY, std::memory_order_seq_cst);
+}
+
+// The details of the directory read ahead, while nothing else is asked.
+int read_ahead_details(uint32_t seen)
+{
+    auto nothing_else = [seen] {
+        return ahead_state.load(std::memory_order_seq_cst) == AHEAD_READY &&
+               lent_word.load(std::memory_order_relaxed) == seen;
+    };
+    helper_ahead.store(1, std::memory_order_seq_cst);
+    int read_any =
+        nothing_else() && read_details(ahead_batch, ahead_fd, ahead_buffer, nothing_else);
+    helper_ahead.store(0, std::memory_order_seq_cst);
+    return read_any;
 }
 
 int is_asked()
@@ -171,23 +228,24 @@ void *helper_main(void *)
     for (;;) {
         read_ahead();
         uint32_t word = lent_word.load(std::memory_order_seq_cst);
+        if (word != seen) {
+            seen = word;
+            if (word & 1) read_lent_batch(word >> 1);
+            continue;
+        }
+        if (read_ahead_details(seen)) continue;
         for (int spins = 0; word == seen && !is_asked() && spins < IDLE_SPINS; spins++) {
             cpu_pause();
             word = lent_word.load(std::memory_order_seq_cst);
         }
         if (helper_stop.load(std::memory_order_seq_cst)) return nullptr;
-        if (is_asked()) continue;
-        if (word == seen) {
-            helper_sleeping.store(1, std::memory_order_seq_cst);
-            if (lent_word.load(std::memory_order_seq_cst) == seen && !is_asked() &&
-                !helper_stop.load(std::memory_order_seq_cst))
-                syscall(SYS_futex, (uint32_t *)&lent_word, FUTEX_WAIT_PRIVATE, seen, nullptr,
-                        nullptr, 0);
-            helper_sleeping.store(0, std::memory_order_relaxed);
-            continue;
-        }
-        seen = word;
-        if (word & 1) read_batch(word >> 1);
+        if (word != seen || is_asked()) continue;
+        helper_sleeping.store(1, std::memory_order_seq_cst);
+        if (lent_word.load(std::memory_order_seq_cst) == seen && !is_asked() &&
+            !helper_stop.load(std::memory_order_seq_cst))
+            syscall(SYS_futex, (uint32_t *)&lent_word, FUTEX_WAIT_PRIVATE, seen, nullptr, nullptr,
+                    0);
+        helper_sleeping.store(0, std::memory_order_relaxed);
     }
 }
 
@@ -205,14 +263,33 @@ int may_use_two_cpus()
     return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) >= 2;
 }
 
+// Takes the directory read ahead back from the helper; 1 when it was
+// ready, and its descriptor is now the caller's.
+int take_ahead_back()
+{
+    int state = ahead_state.load(std::memory_order_seq_cst);
+    if (state == AHEAD_ASKED && ahead_state.compare_exchange_strong(state, AHEAD_IDLE)) return 0;
+    wait_while_equal(ahead_state, (int)AHEAD_READING);
+    if (ahead_state.load(std::memory_order_seq_cst) != AHEAD_READY) return 0;
+    ahead_state.store(AHEAD_IDLE, std::memory_order_seq_cst);
+    wait_while_equal(helper_ahead, 1);
+    return 1;
+}
+
 // At the process end the helper is told to stop and waited for: it then
 // reads nothing through a descriptor the exit closes.
 void end_helper()
 {
     prefetch_batch_end();
+    take_ahead_back();
     helper_stop.store(1, std::memory_order_seq_cst);
     wake_helper();
     pthread_join(helper_thread, nullptr);
+}
+
+int same_time(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
 }  // namespace
@@ -232,16 +309,10 @@ void prefetch_start(int parts)
 void prefetch_batch_begin(int dir_fd, const char *buffer, size_t length)
 {
     if (!helper_running) return;
-    uint32_t count = 0;
-    for (size_t offset = 0; offset < length && count < BATCH_CAPACITY; count++) {
-        const struct dirent64 *entry = (const struct dirent64 *)(buffer + offset);
-        name_offsets[count] = (uint16_t)(offset + offsetof(struct dirent64, d_name));
-        offset += entry->d_reclen;
-    }
-    for (uint32_t k = 0; k < count; k++) slots[k].claim.store(CLAIM_FREE, std::memory_order_relaxed);
+    if (!batch_adopted) index_entries(lent_batch, buffer, length);
+    batch_adopted = 0;
     batch_fd = dir_fd;
     batch_buffer = buffer;
-    batch_count = count;
     batch_number = (batch_number + 1) & 0x7FFFFFFF;
     if (batch_number == 0) batch_number = 1;
     batch_lent = 1;
@@ -260,20 +331,12 @@ void prefetch_batch_end()
 void prefetch_read_ahead(const char *path)
 {
     if (!helper_running || strlen(path) >= sizeof ahead_path) return;
-    int state = ahead_state.load(std::memory_order_acquire);
-    if (state == AHEAD_READING) return;
+    int state = ahead_state.load(std::memory_order_seq_cst);
+    if (state == AHEAD_READING) return;  // the helper is at it: let it be
     if (state != AHEAD_IDLE && strcmp(path, ahead_path) == 0) return;
-    // A request the helper has not begun is taken back; one it has just
-    // begun is left to it.
-    if (state == AHEAD_ASKED && !ahead_state.compare_exchange_strong(state, AHEAD_IDLE)) return;
-    if (state == AHEAD_READY) close(ahead_fd);
+    if (take_ahead_back()) close(ahead_fd);
     strcpy(ahead_path, path);
     ahead_state.store(AHEAD_ASKED, std::memory_order_seq_cst);
-}
-
-static int same_time(const struct timespec &a, const struct timespec &b)
-{
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
 // A directory read ahead is taken only when it is still in its place and
@@ -281,13 +344,9 @@ static int same_time(const struct timespec &a, const struct timespec &b)
 // the listing is the one the search would have read now.
 int prefetch_adopt(const char *path, DirentReader *reader)
 {
-    if (!helper_running) return 0;
-    int state = ahead_state.load(std::memory_order_acquire);
-    if (state == AHEAD_IDLE || strcmp(path, ahead_path) != 0) return 0;
-    if (state == AHEAD_ASKED && ahead_state.compare_exchange_strong(state, AHEAD_IDLE)) return 0;
-    wait_while_equal(ahead_state, (int)AHEAD_READING);
-    if (ahead_state.load(std::memory_order_acquire) != AHEAD_READY) return 0;
-    ahead_state.store(AHEAD_IDLE, std::memory_order_relaxed);
+    if (!helper_running || ahead_state.load(std::memory_order_seq_cst) == AHEAD_IDLE ||
+        strcmp(path, ahead_path) != 0 || !take_ahead_back())
+        return 0;
     struct stat st;
     if (fstat(ahead_fd, &st) != 0 || st.st_nlink == 0 || !same_time(st.st_mtim, ahead_modified) ||
         !same_time(st.st_ctim, ahead_changed)) {
@@ -296,13 +355,18 @@ int prefetch_adopt(const char *path, DirentReader *reader)
     }
     memcpy(reader->buffer, ahead_buffer, ahead_length);
     *reader = {ahead_fd, reader->buffer, reader->size, 0, ahead_length, 1, ahead_at_end};
+    // The listing's details come with it: it is the next batch lent.
+    Batch *swapped = lent_batch;
+    lent_batch = ahead_batch;
+    ahead_batch = swapped;
+    batch_adopted = 1;
     return 1;
 }
 
 int prefetch_take(size_t position, int parts, EntryDetails *details)
 {
-    if (!batch_lent || position >= batch_count || (parts & ~helper_parts) != 0) return 0;
-    Slot *slot = &slots[position];
+    if (!batch_lent || position >= lent_batch->count || (parts & ~helper_parts) != 0) return 0;
+    Slot *slot = &lent_batch->slots[position];
     int expected = CLAIM_FREE;
     if (slot->claim.compare_exchange_strong(expected, CLAIM_SEARCH)) return 0;
     wait_while_equal(slot->claim, (int)CLAIM_HELPER_READING);
