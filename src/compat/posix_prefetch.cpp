@@ -39,6 +39,7 @@
 #include <sched.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +49,7 @@ enum Claim { CLAIM_FREE, CLAIM_HELPER_READING, CLAIM_HELPER_DONE, CLAIM_SEARCH }
 struct Slot {
     std::atomic<int> claim;
     int readable;  // the helper read the details; else the search reads them
+    uint32_t read_at;  // milliseconds
     EntryDetails details;
 };
 
@@ -97,6 +99,20 @@ int batch_lent;
 int batch_adopted;  // the next batch lent is the directory read ahead
 pthread_t helper_thread;
 alignas(4096) char helper_stack[1 << 20];  // what a sanitizer build asks for; untouched pages cost nothing
+
+// Details the helper read longer ago than this are read again: the search
+// may have been held up (by a reader that does not read, say) while the
+// files changed, and what it shows is then to be as it finds them.  Taking
+// them within this time is as good as a walk by one thread, whose entries
+// are read one after another too.
+const uint32_t FRESH_MILLISECONDS = 10;
+
+uint32_t now_milliseconds()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return (uint32_t)((uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000);
+}
 
 // Between two batches the search opens the next directory and reads it,
 // which takes a few microseconds: the helper spins that long before it
@@ -163,6 +179,7 @@ int read_details(Batch *batch, int dir_fd, const char *buffer, Allowed allowed)
         }
         const char *name = buffer + batch->name_offsets[k];
         slot->readable = read_entry_details(dir_fd, name, helper_parts, &slot->details);
+        slot->read_at = now_milliseconds();
         slot->claim.store(CLAIM_HELPER_DONE, std::memory_order_release);
         read_any = 1;
     }
@@ -370,7 +387,7 @@ int prefetch_take(size_t position, int parts, EntryDetails *details)
     int expected = CLAIM_FREE;
     if (slot->claim.compare_exchange_strong(expected, CLAIM_SEARCH)) return 0;
     wait_while_equal(slot->claim, (int)CLAIM_HELPER_READING);
-    if (!slot->readable) return 0;
+    if (!slot->readable || now_milliseconds() - slot->read_at > FRESH_MILLISECONDS) return 0;
     *details = slot->details;
     return 1;
 }

@@ -71,47 +71,34 @@ class PrefetchSameOutput(TreeTest):
                 self.assertEqual(helped.err, alone.err)
                 self.assertEqual(helped.status, alone.status)
 
-    def test_tree_changed_while_the_walk_is_held(self):
-        # 'a' fills the pipe many times over, so trawl is held inside its
-        # listing.  The helper is then at most its ring's length ahead:
-        # entries of 'a' far beyond that are deleted, replaced (new inode,
-        # new size) or added; later directories change in place or vanish.
+    def fix_times(self, *relatives):
         # Every time shown is fixed, so that two runs on two builds of the
         # tree can print the same lines.
-        def fix_times(*relatives):
-            for relative in relatives:
-                set_mtime(self.path(relative), utc_ns(2021, 5, 6, 7, 8, 9))
+        for relative in relatives:
+            set_mtime(self.path(relative), utc_ns(2021, 5, 6, 7, 8, 9))
 
+    def fix_all_times(self):
+        self.fix_times(*[os.path.relpath(os.path.join(d, f), self.root)
+                         for d, _, files in os.walk(self.root) for f in files + ["."]])
+
+    def held_runs(self, build, change, pipe_size=None):
+        """Runs -l '*' on one CPU and then with the helper, each time on a
+        fresh tree from build(); once the pipe (of pipe_size bytes, if
+        given) has filled and trawl is held in a write, change() alters the
+        tree.  Returns both runs' threads, output, errors and status."""
         def held_run(prefix):
             shutil.rmtree(self.root)
             os.mkdir(self.root)
-            name = "f%04d-" + "x" * 120
-            self.make("a/", *[("a/" + name % i, i) for i in range(3000)],
-                      "m/", "m/g", "z/", *[("z/h%d" % i, i) for i in range(50)])
-            fix_times(*[os.path.relpath(os.path.join(d, f), self.root)
-                        for d, _, files in os.walk(self.root) for f in files + ["."]])
+            build()
             process = subprocess.Popen(command(["-l", "*"], prefix), cwd=self.root,
                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                        stderr=subprocess.PIPE)
             try:
+                if pipe_size:
+                    fcntl.fcntl(process.stdout, fcntl.F_SETPIPE_SZ, pipe_size)
                 self.wait_until_held(process)
                 threads = len(os.listdir("/proc/%d/task" % process.pid))
-                for i in range(2000, 2010):
-                    os.unlink(self.path("a/" + name % i))
-                for i in range(2100, 2110):
-                    os.unlink(self.path("a/" + name % i))
-                    with open(self.path("a/" + name % i), "wb") as f:
-                        f.truncate(7777)
-                for i in range(10):
-                    open(self.path("a/new%d" % i), "w").close()
-                shutil.rmtree(self.path("m"))
-                for i in range(0, 50, 2):
-                    os.truncate(self.path("z/h%d" % i), 100000 + i)
-                    os.chmod(self.path("z/h%d" % i), 0o444)
-                os.mkdir(self.path("z/new"))
-                fix_times("a", "z", "z/new", *["a/" + name % i for i in range(2100, 2110)],
-                          *["a/new%d" % i for i in range(10)],
-                          *["z/h%d" % i for i in range(50)])
+                change()
                 out, err = process.communicate(timeout=120)
             finally:
                 if process.poll() is None:
@@ -124,7 +111,66 @@ class PrefetchSameOutput(TreeTest):
         # (ThreadSanitizer adds a thread of its own once there are two.)
         self.assertGreater(helped[0], alone[0], "no helper thread on two CPUs")
         self.assertTrue(helped[1:] == alone[1:], "the outputs differ")
+        return alone
+
+    def test_tree_changed_while_the_walk_is_held(self):
+        # 'a' fills the pipe many times over, so trawl is held inside its
+        # listing: entries of 'a' far beyond that are deleted, replaced (new
+        # inode, new size) or added; later directories change in place or
+        # vanish.
+        name = "f%04d-" + "x" * 120
+
+        def build():
+            self.make("a/", *[("a/" + name % i, i) for i in range(3000)],
+                      "m/", "m/g", "z/", *[("z/h%d" % i, i) for i in range(50)])
+            self.fix_all_times()
+
+        def change():
+            for i in range(2000, 2010):
+                os.unlink(self.path("a/" + name % i))
+            for i in range(2100, 2110):
+                os.unlink(self.path("a/" + name % i))
+                with open(self.path("a/" + name % i), "wb") as f:
+                    f.truncate(7777)
+            for i in range(10):
+                open(self.path("a/new%d" % i), "w").close()
+            shutil.rmtree(self.path("m"))
+            for i in range(0, 50, 2):
+                os.truncate(self.path("z/h%d" % i), 100000 + i)
+                os.chmod(self.path("z/h%d" % i), 0o444)
+            os.mkdir(self.path("z/new"))
+            self.fix_times("a", "z", "z/new", *["a/" + name % i for i in range(2100, 2110)],
+                           *["a/new%d" % i for i in range(10)],
+                           *["z/h%d" % i for i in range(50)])
+
+        alone = self.held_runs(build, change)
         self.assertIn(b" 100,048 ", alone[1], "the change came too late")
+
+    def test_files_changed_in_place_while_the_walk_is_held(self):
+        # Held inside the first of two small directories, after the helper
+        # has read the second one ahead and details of both: files of both
+        # change size in place, and each gets a new file.  A 4 KiB
+        # pipe holds trawl at its first 64 KiB of output; the long path
+        # makes the lines long enough that 'big' stays below that and the
+        # first of 'p' and 'q' crosses it.
+        deep = "/".join(["d" * 60] * 3)
+        files = ["%s-%03d" % ("n" * 60, i) for i in range(150)]
+
+        def build():
+            self.make(deep + "/", deep + "/big/", *[deep + "/big/" + f for f in files],
+                      *[deep + "/big/%s/%s" % (d, f) for d in ("p", "q") for f in files[:100]])
+            self.fix_all_times()
+
+        def change():
+            for d in ("p", "q"):
+                changed = [deep + "/big/%s/%s" % (d, f) for f in files[:100]]
+                for relative in changed:
+                    os.truncate(self.path(relative), 5555)
+                open(self.path(deep + "/big/%s/new" % d), "w").close()
+                self.fix_times(deep + "/big/%s/new" % d, *changed)
+
+        alone = self.held_runs(build, change, pipe_size=4096)
+        self.assertIn(b" 5,555 ", alone[1], "the change came too late")
 
     def wait_until_held(self, process):
         """Returns once the pipe has stopped filling: trawl is blocked in a write."""
