@@ -162,10 +162,9 @@ void index_entries(Batch *batch, const char *buffer, size_t length)
 
 // Reads the details of a batch's entries from the last one down, skipping
 // those it has read already, until an entry the search has claimed (it has
-// passed everything below) or until allowed() says to stop.  Returns
+// passed everything below) or until allowed() says to stop; the batch, the
+// descriptor and the buffer stay as they are while it holds.  Returns
 // whether it read any.
-// The caller has made sure that it may: the batch, the descriptor and the
-// buffer stay as they are while allowed() holds.
 template <typename Allowed>
 int read_details(Batch *batch, int dir_fd, const char *buffer, Allowed allowed)
 {

@@ -1,8 +1,8 @@
-"""The native build reads entries' details ahead of the search on a second
-thread when it may run on two CPUs or more.  Its output must be the same,
-byte for byte, as when it may run on one (taskset -c 0), where no helper
-starts: for the same trees, and for a tree that changes while the walk is
-held at a known point."""
+"""The native build shares the reading of entries' details with a second
+thread, which also reads the next directory ahead, when it may run on two
+CPUs or more.  Its output must be the same, byte for byte, as when it may
+run on one (taskset -c 0), where no helper starts: for the same trees, and
+for trees that change while the walk is held at a known point."""
 
 import fcntl
 import os
@@ -32,8 +32,8 @@ class PrefetchSameOutput(TreeTest):
         """Enough entries that the helper starts, and the cases its reading
         must reproduce: sizes, times, read-only, stored attributes, dangling
         links, a link back up the walk, a link to a sibling (the search
-        descends it, the helper does not), dot entries, a chain past the
-        path limit."""
+        descends it, where the directory read ahead is a guess from
+        directories only), dot entries, a chain past the path limit."""
         entries = ["d%d/" % i for i in range(6)]
         for i in range(600):
             entries.append(("d%d/f%03d.%s" % (i % 6, i, "c" if i % 3 else "txt"), i * 37))
