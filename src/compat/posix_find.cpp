@@ -286,8 +286,6 @@ const struct dirent64 *next_dirent(DirStream *stream)
     return entry;
 }
 
-// Reads the next entry into data.  At the clean end errno is ENOENT, after a
-// read error it is getdents64's.
 // Whether the search may descend into the entry, as far as the listing
 // tells: a directory (not a link, whose target the search judges), not "."
 // or "..", no backslash in its name.
@@ -347,8 +345,9 @@ void lend_buffer(DirStream *stream)
     prefetch_batch_begin(reader->fd, reader->buffer, reader->end);
 }
 
-// The buffer is taken back from the helper before the next read overwrites
-// it.
+// Reads the next entry into data.  At the clean end errno is ENOENT, after a
+// read error it is getdents64's.  A buffer lent to the helper is taken back
+// before the next read overwrites it.
 int read_next(DirStream *stream, WIN32_FIND_DATAA *data)
 {
     DirentReader *reader = &stream->reader;

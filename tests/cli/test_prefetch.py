@@ -90,16 +90,21 @@ class PrefetchSameOutput(TreeTest):
             shutil.rmtree(self.root)
             os.mkdir(self.root)
             build()
+            # The pipe is sized before trawl can write to it.
+            read_end, write_end = os.pipe()
+            if pipe_size:
+                fcntl.fcntl(write_end, fcntl.F_SETPIPE_SZ, pipe_size)
             process = subprocess.Popen(command(["-l", "*"], prefix), cwd=self.root,
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                       stdin=subprocess.DEVNULL, stdout=write_end,
                                        stderr=subprocess.PIPE)
+            os.close(write_end)
             try:
-                if pipe_size:
-                    fcntl.fcntl(process.stdout, fcntl.F_SETPIPE_SZ, pipe_size)
-                self.wait_until_held(process)
-                threads = len(os.listdir("/proc/%d/task" % process.pid))
-                change()
-                out, err = process.communicate(timeout=120)
+                with open(read_end, "rb") as output:
+                    self.wait_until_held(process, read_end)
+                    threads = len(os.listdir("/proc/%d/task" % process.pid))
+                    change()
+                    out = output.read()
+                err = process.communicate(timeout=120)[1]
             finally:
                 if process.poll() is None:
                     process.kill()
@@ -172,9 +177,8 @@ class PrefetchSameOutput(TreeTest):
         alone = self.held_runs(build, change, pipe_size=4096)
         self.assertIn(b" 5,555 ", alone[1], "the change came too late")
 
-    def wait_until_held(self, process):
+    def wait_until_held(self, process, fd):
         """Returns once the pipe has stopped filling: trawl is blocked in a write."""
-        fd = process.stdout.fileno()
         last, steady_since = -1, time.monotonic()
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline:
