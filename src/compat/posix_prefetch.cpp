@@ -118,9 +118,10 @@ uint32_t now_milliseconds()
 // which takes a few microseconds: the helper spins that long before it
 // sleeps, so that it is awake when the batch comes.
 const int IDLE_SPINS = 4096;
-// How long the search spins on an entry the helper is reading before it
-// lets other threads run.
-const int WAIT_SPINS = 1 << 14;
+// How long either side spins on the other (an entry being read takes a few
+// microseconds) before it lets other threads run: should the two share one
+// CPU for a while, the one waited for then gets it soon.
+const int WAIT_SPINS = 512;
 
 uint32_t lent(uint32_t batch)
 {
