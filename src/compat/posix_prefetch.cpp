@@ -90,6 +90,7 @@ int ahead_fd;
 size_t ahead_length;
 int ahead_at_end;
 struct timespec ahead_modified, ahead_changed;  // before it was read
+uint32_t ahead_read_at;                         // milliseconds
 alignas(struct dirent64) char ahead_buffer[DIRENT_BUFFER_SIZE];
 
 // The search's side.
@@ -104,7 +105,8 @@ alignas(4096) char helper_stack[1 << 20];  // what a sanitizer build asks for; u
 // may have been held up (by a reader that does not read, say) while the
 // files changed, and what it shows is then to be as it finds them.  Taking
 // them within this time is as good as a walk by one thread, whose entries
-// are read one after another too.
+// are read one after another too.  The coarse clock costs next to nothing
+// and moves in ticks of a few milliseconds, by which the bound is loose.
 const uint32_t FRESH_MILLISECONDS = 10;
 
 uint32_t now_milliseconds()
@@ -216,6 +218,7 @@ void read_ahead()
     ahead_at_end = more == 0;
     ahead_modified = st.st_mtim;
     ahead_changed = st.st_ctim;
+    ahead_read_at = now_milliseconds();
     index_entries(ahead_batch, ahead_buffer, ahead_length);
     ahead_state.store(AHEAD_READY, std::memory_order_seq_cst);
 }
@@ -300,6 +303,9 @@ void end_helper()
     prefetch_batch_end();
     take_ahead_back();
     helper_stop.store(1, std::memory_order_seq_cst);
+    // A new value of the futex word, so that a helper about to sleep on the
+    // old one does not.
+    lent_word.fetch_add(2, std::memory_order_seq_cst);
     wake_helper();
     pthread_join(helper_thread, nullptr);
 }
@@ -356,17 +362,26 @@ void prefetch_read_ahead(const char *path)
     ahead_state.store(AHEAD_ASKED, std::memory_order_seq_cst);
 }
 
-// A directory read ahead is taken only when it is still in its place and
-// unchanged since (a change to its entries or a move changes its times), so
-// the listing is the one the search would have read now.
+// Whether the directory read ahead is the one the search would read now: it
+// is unchanged since (a change to its entries or a move changes its times)
+// and, when it was read a while ago, still the one at its path.
+static int ahead_is_current(const char *path)
+{
+    struct stat st;
+    if (fstat(ahead_fd, &st) != 0 || st.st_nlink == 0 || !same_time(st.st_mtim, ahead_modified) ||
+        !same_time(st.st_ctim, ahead_changed))
+        return 0;
+    if (now_milliseconds() - ahead_read_at <= FRESH_MILLISECONDS) return 1;
+    struct stat at_path;
+    return stat(path, &at_path) == 0 && at_path.st_dev == st.st_dev && at_path.st_ino == st.st_ino;
+}
+
 int prefetch_adopt(const char *path, DirentReader *reader)
 {
     if (!helper_running || ahead_state.load(std::memory_order_seq_cst) == AHEAD_IDLE ||
         strcmp(path, ahead_path) != 0 || !take_ahead_back())
         return 0;
-    struct stat st;
-    if (fstat(ahead_fd, &st) != 0 || st.st_nlink == 0 || !same_time(st.st_mtim, ahead_modified) ||
-        !same_time(st.st_ctim, ahead_changed)) {
+    if (!ahead_is_current(path)) {
         close(ahead_fd);
         return 0;
     }
@@ -385,7 +400,8 @@ int prefetch_take(size_t position, int parts, EntryDetails *details)
     if (!batch_lent || position >= lent_batch->count || (parts & ~helper_parts) != 0) return 0;
     Slot *slot = &lent_batch->slots[position];
     int expected = CLAIM_FREE;
-    if (slot->claim.compare_exchange_strong(expected, CLAIM_SEARCH)) return 0;
+    if (slot->claim.compare_exchange_strong(expected, CLAIM_SEARCH) || expected == CLAIM_SEARCH)
+        return 0;
     wait_while_equal(slot->claim, (int)CLAIM_HELPER_READING);
     if (!slot->readable || now_milliseconds() - slot->read_at > FRESH_MILLISECONDS) return 0;
     *details = slot->details;

@@ -151,13 +151,12 @@ class PrefetchSameOutput(TreeTest):
         alone = self.held_runs(build, change)
         self.assertIn(b" 100,048 ", alone[1], "the change came too late")
 
-    def test_files_changed_in_place_while_the_walk_is_held(self):
+    def test_small_directories_changed_while_the_walk_is_held(self):
         # Held inside the first of two small directories, after the helper
-        # has read the second one ahead and details of both: files of both
-        # change size in place, and each gets a new file.  A 4 KiB
-        # pipe holds trawl at its first 64 KiB of output; the long path
-        # makes the lines long enough that 'big' stays below that and the
-        # first of 'p' and 'q' crosses it.
+        # has read the second one ahead and details of both.  A 4 KiB pipe
+        # holds trawl at its first 64 KiB of output; the long path makes the
+        # lines long enough that 'big' stays below that and the first of
+        # 'p' and 'q' crosses it.
         deep = "/".join(["d" * 60] * 3)
         files = ["%s-%03d" % ("n" * 60, i) for i in range(150)]
 
@@ -166,16 +165,32 @@ class PrefetchSameOutput(TreeTest):
                       *[deep + "/big/%s/%s" % (d, f) for d in ("p", "q") for f in files[:100]])
             self.fix_all_times()
 
-        def change():
+        def resize():
             for d in ("p", "q"):
                 changed = [deep + "/big/%s/%s" % (d, f) for f in files[:100]]
                 for relative in changed:
                     os.truncate(self.path(relative), 5555)
-                open(self.path(deep + "/big/%s/new" % d), "w").close()
-                self.fix_times(deep + "/big/%s/new" % d, *changed)
+                self.fix_times(*changed)
 
-        alone = self.held_runs(build, change, pipe_size=4096)
-        self.assertIn(b" 5,555 ", alone[1], "the change came too late")
+        def in_place():
+            # Files of both change size, and each directory gets a new file.
+            resize()
+            for d in ("p", "q"):
+                open(self.path(deep + "/big/%s/new" % d), "w").close()
+                self.fix_times(deep + "/big/%s/new" % d)
+
+        def moved():
+            # Moving their parent leaves the directories' own times alone;
+            # the path of the second then leads to a new, empty directory.
+            resize()
+            os.rename(self.path(deep + "/big"), self.path(deep + "/moved"))
+            for d in ("p", "q"):
+                os.makedirs(self.path(deep + "/big/" + d))
+
+        for change in (in_place, moved):
+            with self.subTest(change=change.__name__):
+                alone = self.held_runs(build, change, pipe_size=4096)
+                self.assertIn(b" 5,555 ", alone[1], "the change came too late")
 
     def wait_until_held(self, process, fd):
         """Returns once the pipe has stopped filling: trawl is blocked in a write."""
