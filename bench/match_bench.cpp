@@ -61,14 +61,14 @@ const std::vector<std::string> &names()
     return list;
 }
 
-void match_list(benchmark::State &state, const char *pattern)
+// Matches every name of the list, counting the matches.
+template <typename Match> void match_names(benchmark::State &state, Match match)
 {
     const std::vector<std::string> &list = names();
     int matched = 0;
     for (auto _ : state) {
         matched = 0;
-        for (const std::string &name : list)
-            matched += wildcat_match_unchecked(pattern, name.c_str());
+        for (const std::string &name : list) matched += match(name.c_str());
         benchmark::DoNotOptimize(matched);
     }
     state.SetItemsProcessed(state.iterations() * static_cast<long>(list.size()));
@@ -78,63 +78,19 @@ void match_list(benchmark::State &state, const char *pattern)
     state.counters["matched"] = matched;
 }
 
-// The same list through a pattern compiled once, as the search does.
-void match_list_compiled(benchmark::State &state, const char *pattern)
+void unchecked(benchmark::State &state, const char *pattern)
 {
-    const std::vector<std::string> &list = names();
-    wildcat_compiled compiled;
-    wildcat_compile(pattern, &compiled);
-    int matched = 0;
-    for (auto _ : state) {
-        matched = 0;
-        for (const std::string &name : list)
-            matched += wildcat_match_compiled(&compiled, name.c_str());
-        benchmark::DoNotOptimize(matched);
-    }
-    state.SetItemsProcessed(state.iterations() * static_cast<long>(list.size()));
-    state.counters["matched"] = matched;
+    match_names(state, [pattern](const char *name) {
+        return wildcat_match_unchecked(pattern, name);
+    });
 }
 
-void BM_Plain(benchmark::State &state)
+// The pattern compiled once, as the search does.
+void compiled(benchmark::State &state, const char *pattern)
 {
-    match_list(state, "readme.txt");
-}
-void BM_OneStar(benchmark::State &state)
-{
-    match_list(state, "*.c");
-}
-void BM_Set(benchmark::State &state)
-{
-    match_list(state, "[a-m]*.[ch]");
-}
-void BM_ManyStars(benchmark::State &state)
-{
-    match_list(state, "*a*b*c*.c");
-}
-void BM_DotStar(benchmark::State &state)
-{
-    match_list(state, "\x1A.*");
-}
-
-void BM_PlainCompiled(benchmark::State &state)
-{
-    match_list_compiled(state, "readme.txt");
-}
-void BM_OneStarCompiled(benchmark::State &state)
-{
-    match_list_compiled(state, "*.c");
-}
-void BM_SetCompiled(benchmark::State &state)
-{
-    match_list_compiled(state, "[a-m]*.[ch]");
-}
-void BM_ManyStarsCompiled(benchmark::State &state)
-{
-    match_list_compiled(state, "*a*b*c*.c");
-}
-void BM_DotStarCompiled(benchmark::State &state)
-{
-    match_list_compiled(state, "\x1A.*");
+    wildcat_compiled form;
+    wildcat_compile(pattern, &form);
+    match_names(state, [&form](const char *name) { return wildcat_match_compiled(&form, name); });
 }
 
 // One name: *a*a*a*a*a*a*a*a*a*a*b against 250 'a' (the plain recursion would
@@ -161,41 +117,25 @@ std::string repeat(const std::string &unit, std::size_t total)
     return s;
 }
 
-// "*a*a...*a*b": 499 runs of "*a" and "*b".
-void BM_Pathological1000StarA(benchmark::State &state)
-{
-    pathological_1000(state, repeat("*a", 998) + "*b");
-}
-// "?*?*...": the longest run of star columns that can each be reached.
-void BM_Pathological1000QStar(benchmark::State &state)
-{
-    pathological_1000(state, repeat("?*", 998) + "?b");
-}
-// "*!*!...*x": star runs joined by negations, 500 columns of 256 positions.
-void BM_Pathological1000StarNot(benchmark::State &state)
-{
-    pathological_1000(state, repeat("*!", 998) + "*x");
-}
-// "*?*?...": 127 '?', then it fails on the 'b'.
-void BM_Pathological1000StarQ(benchmark::State &state)
-{
-    pathological_1000(state, repeat("*?", 254) + "*b");
-}
-
 }  // namespace
 
-BENCHMARK(BM_Plain);
-BENCHMARK(BM_OneStar);
-BENCHMARK(BM_Set);
-BENCHMARK(BM_ManyStars);
-BENCHMARK(BM_DotStar);
-BENCHMARK(BM_PlainCompiled);
-BENCHMARK(BM_OneStarCompiled);
-BENCHMARK(BM_SetCompiled);
-BENCHMARK(BM_ManyStarsCompiled);
-BENCHMARK(BM_DotStarCompiled);
+// The classes of pattern, each as given and compiled.
+BENCHMARK_CAPTURE(unchecked, Plain, "readme.txt");
+BENCHMARK_CAPTURE(unchecked, OneStar, "*.c");
+BENCHMARK_CAPTURE(unchecked, Set, "[a-m]*.[ch]");
+BENCHMARK_CAPTURE(unchecked, ManyStars, "*a*b*c*.c");
+BENCHMARK_CAPTURE(unchecked, DotStar, "\x1A.*");
+BENCHMARK_CAPTURE(compiled, Plain, "readme.txt");
+BENCHMARK_CAPTURE(compiled, OneStar, "*.c");
+BENCHMARK_CAPTURE(compiled, Set, "[a-m]*.[ch]");
+BENCHMARK_CAPTURE(compiled, ManyStars, "*a*b*c*.c");
+BENCHMARK_CAPTURE(compiled, DotStar, "\x1A.*");
 BENCHMARK(BM_Pathological250);
-BENCHMARK(BM_Pathological1000StarA);
-BENCHMARK(BM_Pathological1000QStar);
-BENCHMARK(BM_Pathological1000StarNot);
-BENCHMARK(BM_Pathological1000StarQ);
+// "*a*a...*a*b": 499 runs of "*a" and "*b".
+BENCHMARK_CAPTURE(pathological_1000, StarA, repeat("*a", 998) + "*b");
+// "?*?*...": the longest run of star columns that can each be reached.
+BENCHMARK_CAPTURE(pathological_1000, QStar, repeat("?*", 998) + "?b");
+// "*!*!...*x": star runs joined by negations, 500 columns of 256 positions.
+BENCHMARK_CAPTURE(pathological_1000, StarNot, repeat("*!", 998) + "*x");
+// "*?*?...": 127 '?', then it fails on the 'b'.
+BENCHMARK_CAPTURE(pathological_1000, StarQ, repeat("*?", 254) + "*b");
