@@ -338,6 +338,7 @@ int next_directory(const DirStream *stream, char *path, size_t size)
 // one it is asked to read the next directory ahead.
 void lend_buffer(DirStream *stream)
 {
+    if (!prefetch_running()) return;
     DirentReader *reader = &stream->reader;
     char next[MAX_PATH];
     if (reader->reads == 1 && next_directory(stream, next, sizeof next)) prefetch_read_ahead(next);
@@ -372,6 +373,7 @@ DirStream *stream_of(HANDLE handle)
         return nullptr;
     return stream;
 }
+
 // Decodes the text Wine writes ("0x" and hex digits; Samba adds a NUL) the
 // way Wine 8 reads it: strtol's reading of what follows, which must end at
 // the text's end or a NUL; anything else counts as no stored attributes.

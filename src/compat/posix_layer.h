@@ -44,6 +44,8 @@ int read_entry_details(int dir_fd, const char *name, int parts, EntryDetails *de
 // Starts the helper, reading the given parts; nothing when fewer than two
 // CPUs may run the process.
 void prefetch_start(int parts);
+// Whether the helper runs: until it does, nothing is lent or read ahead.
+int prefetch_running();
 // Lends the helper the entries that a directory's first enumeration has
 // just read into buffer (length bytes, from the directory open as dir_fd),
 // until prefetch_batch_end, which must come before the buffer changes or

@@ -68,7 +68,7 @@ Batch *lent_batch = &batches[0];
 Batch *ahead_batch = &batches[1];
 
 // The batch lent out: its number and whether it is lent (the low bit).
-// The search writes the fields below only while no batch is lent and the
+// Only the search writes it.  The search writes the fields below only while no batch is lent and the
 // helper is in none; the helper reads them only while it is in a batch
 // that is lent.  The word is also the futex the idle helper sleeps on.
 std::atomic<uint32_t> lent_word;
@@ -95,8 +95,6 @@ alignas(struct dirent64) char ahead_buffer[DIRENT_BUFFER_SIZE];
 
 // The search's side.
 int helper_running;
-uint32_t batch_number;  // of the batch lent last
-int batch_lent;
 int batch_adopted;  // the next batch lent is the directory read ahead
 pthread_t helper_thread;
 alignas(4096) char helper_stack[1 << 20];  // what a sanitizer build asks for; untouched pages cost nothing
@@ -329,6 +327,11 @@ void prefetch_start(int parts)
     if (helper_running) atexit(end_helper);
 }
 
+int prefetch_running()
+{
+    return helper_running;
+}
+
 void prefetch_batch_begin(int dir_fd, const char *buffer, size_t length)
 {
     if (!helper_running) return;
@@ -336,19 +339,17 @@ void prefetch_batch_begin(int dir_fd, const char *buffer, size_t length)
     batch_adopted = 0;
     batch_fd = dir_fd;
     batch_buffer = buffer;
-    batch_number = (batch_number + 1) & 0x7FFFFFFF;
-    if (batch_number == 0) batch_number = 1;
-    batch_lent = 1;
-    lent_word.store(lent(batch_number), std::memory_order_seq_cst);
+    uint32_t number = ((lent_word.load(std::memory_order_relaxed) >> 1) + 1) & 0x7FFFFFFF;
+    lent_word.store(lent(number == 0 ? 1 : number), std::memory_order_seq_cst);
     if (helper_sleeping.load(std::memory_order_seq_cst)) wake_helper();
 }
 
 void prefetch_batch_end()
 {
-    if (!batch_lent) return;
-    batch_lent = 0;
-    lent_word.store(batch_number << 1, std::memory_order_seq_cst);
-    wait_while_equal(helper_batch, batch_number);
+    uint32_t word = lent_word.load(std::memory_order_relaxed);
+    if (!(word & 1)) return;
+    lent_word.store(word & ~1u, std::memory_order_seq_cst);
+    wait_while_equal(helper_batch, word >> 1);
 }
 
 void prefetch_read_ahead(const char *path)
@@ -397,7 +398,7 @@ int prefetch_adopt(const char *path, DirentReader *reader)
 
 int prefetch_take(size_t position, int parts, EntryDetails *details)
 {
-    if (!batch_lent || position >= lent_batch->count || (parts & ~helper_parts) != 0) return 0;
+    if (!(lent_word.load(std::memory_order_relaxed) & 1) || position >= lent_batch->count || (parts & ~helper_parts) != 0) return 0;
     Slot *slot = &lent_batch->slots[position];
     int expected = CLAIM_FREE;
     if (slot->claim.compare_exchange_strong(expected, CLAIM_SEARCH) || expected == CLAIM_SEARCH)
