@@ -106,6 +106,28 @@ static void report_entry(const ShownPath *shown, const char *name, const char *r
             shown->separator, name, reason);
 }
 
+// How the walk treats an entry in its second pass: a subdirectory is
+// descended, through a link only once the link's target is judged, and
+// not at all when its name holds a backslash, where '\' is no separator:
+// its path would name a different directory.
+enum Descent { NOT_DESCENDED, DESCENDED, DESCENDED_IF_LINK_ALLOWS, BACKSLASH_IN_NAME };
+
+static Descent descent_of(const WIN32_FIND_DATAA *entry)
+{
+    if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return NOT_DESCENDED;
+    if (is_dot_entry(entry->cFileName)) return NOT_DESCENDED;
+    if (strchr(entry->cFileName, '\\')) return BACKSLASH_IN_NAME;
+    if (entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return DESCENDED_IF_LINK_ALLOWS;
+    return DESCENDED;
+}
+
+// What the platform may read ahead: the subdirectories the walk opens as
+// its listing shows them, links aside.
+static int descends_by_listing(const WIN32_FIND_DATAA *entry)
+{
+    return descent_of(entry) == DESCENDED;
+}
+
 static void list_matches(Walk *walk, const char *spec, const ShownPath *shown)
 {
     DirScan scan = {};
@@ -197,17 +219,14 @@ static void search_directory(Walk *walk, const char *directory, const char *show
     if (!scan_first(spec, &scan)) return;
     do {
         const WIN32_FIND_DATAA *entry = &scan.find_data;
-        if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        if (is_dot_entry(entry->cFileName)) continue;
-        // A name may hold a backslash where '\' is no separator; its path
-        // would name a different directory, so it is not searched.
-        if (strchr(entry->cFileName, '\\')) {
+        Descent descent = descent_of(entry);
+        if (descent == NOT_DESCENDED) continue;
+        if (descent == BACKSLASH_IN_NAME) {
             report_entry(&shown_path, entry->cFileName, "not searched: the name holds a backslash");
             continue;
         }
         if (!join_path(spec, sizeof spec, "", directory, entry->cFileName)) continue;
-        if ((entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-            !link_may_be_descended(walk, &level, spec))
+        if (descent == DESCENDED_IF_LINK_ALLOWS && !link_may_be_descended(walk, &level, spec))
             continue;
         search_directory(walk, spec, spec, &level);
     } while (scan_next(&scan));
@@ -227,6 +246,7 @@ Totals search_tree(FILE *out, const char *argument)
         return Totals{};
     }
     forget_link_targets();
+    start_search(settings.details_needed, settings.no_recursion ? nullptr : descends_by_listing);
     Walk walk = {out, split.drive, &pattern, settings.details_needed, settings.list_dot_entries,
                  {}};
     search_directory(&walk, split.directory, split.shown_directory, nullptr);

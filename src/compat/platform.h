@@ -24,6 +24,13 @@ enum {
 };
 int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *entry, int parts);
 
+// A new search begins, which will ask these parts (FIND_DATA_*) of entries
+// and descends into the subdirectories that descends() accepts (null: into
+// none).  Nothing read for an earlier search is delivered to it; the POSIX
+// layer reads ahead, on a second CPU, the directories the rule says the
+// search will open.
+void start_search(int parts, int (*descends)(const WIN32_FIND_DATAA *entry));
+
 // What makes a directory the same directory by whatever path it is reached:
 // device and inode, or volume serial number and file index.
 struct DirectoryIdentity {

@@ -8,7 +8,7 @@
 // complete_find_data, which the search calls only for entries it looks at
 // in detail.
 #include "platform.h"
-#include "posix_layer.h"
+#include "posix_readahead.h"
 
 #include <atomic>
 #include <cerrno>
@@ -142,106 +142,96 @@ void fill_from_entry(int dir_fd, const struct dirent64 *entry, WIN32_FIND_DATAA 
     data->dwReserved1 = 0;
 }
 
-// An open enumeration: the directory and a buffer of the entries the last
-// getdents64 delivered.  The search holds one per level of its walk, so a
-// small fixed pool serves it without allocating, and without the fstat and
-// the heap buffer that opendir costs per directory.
+// An open enumeration: a listing, the search's own or one the read-ahead
+// helper read.  The search holds one per level of its walk, so a small
+// fixed pool serves it without allocating, and without the fstat and the
+// heap buffer that opendir costs per directory.
 //
 // The search reads every directory twice in a row (its matches, then its
-// subdirectories), so a closed enumeration keeps its descriptor until the
-// next one is opened: the same directory again is only rewound, which
-// saves an open and a close per directory.  Most directories fit in one
-// buffer; when the first enumeration got all of one in a single read, the
-// second one delivers that buffer again and reads nothing, as if the
-// directory had not changed in between.
-//
-// An enumeration's parent is the one whose second pass it was opened
-// from: the chain of parents holds the listings that say which directory
-// the search opens next, which the prefetch helper reads ahead.
+// subdirectories), so a closed enumeration is kept until the next one is
+// opened: the same directory again, while its listing is fresh, is only
+// rewound, which saves an open and a close; and when the first enumeration
+// got all of it in one buffer, the second delivers that buffer again and
+// reads nothing.  A listing older than that is read anew from its path,
+// as Win32 would.
 enum StreamState { STREAM_FREE, STREAM_OPEN, STREAM_KEPT };
 
 struct DirStream {
-    DirentReader reader;
+    Listing *listing;
     StreamState state;
+    int adopted;              // the helper read the listing, and gets it back
     int first_pass;           // not rewound since
     uint32_t buffer_entries;  // delivered from the buffer's present contents
-    DirStream *parent;
-    char path[MAX_PATH];
-    alignas(struct dirent64) char buffer[DIRENT_BUFFER_SIZE];
 };
 
 // More than the deepest walk the path limit allows holds open at once.
 const int STREAM_COUNT = 256;
 DirStream streams[STREAM_COUNT];
+Listing own_listings[STREAM_COUNT];
 DirStream *kept_stream;
-// The innermost stream in its second pass: the parent of the next one opened.
-DirStream *descending;
-// The stream whose buffer the prefetch helper has on loan.
-DirStream *lent_stream;
 // Entries the first enumerations delivered, and how many of them the
-// search asked the details of: the prefetch helper pays only when that is
-// most of them.
+// search asked the details of: lending them to the helper pays only when
+// that is most of them.
 uint64_t entries_listed;
 uint64_t details_asked;
 
-// Takes the buffer back from the helper before it changes.
-void return_batch(DirStream *stream)
-{
-    if (stream != lent_stream) return;
-    prefetch_batch_end();
-    lent_stream = nullptr;
-}
-
-// A stream's second pass ends when it is closed or kept.
-void end_second_pass(DirStream *stream)
-{
-    if (stream == descending) descending = stream->parent;
-}
-
 int close_stream(DirStream *stream)
 {
-    return_batch(stream);
-    end_second_pass(stream);
-    int result = close(stream->reader.fd);
-    stream->reader.fd = -1;
+    Listing *listing = stream->listing;
+    int result = 0;
+    if (stream->adopted) {
+        readahead_release(listing);
+    } else {
+        readahead_take_back(listing);
+        if (listing->fd >= 0) result = close(listing->fd);
+    }
+    listing->fd = -1;
     stream->state = STREAM_FREE;
     return result;
 }
 
-// The kept descriptor when it is of this directory, rewound; else a newly
-// opened one (and the kept one closed, so that at most one waits).
+// The second enumeration of the directory the first has just read: the
+// buffer again when it holds the whole directory, else the descriptor
+// rewound.  Only while the listing is fresh.
+int reuse_stream(DirStream *stream)
+{
+    Listing *listing = stream->listing;
+    if (!is_fresh(listing->read_at)) return 0;
+    int whole_in_buffer = listing->at_end && listing->reads <= 1;
+    if (!whole_in_buffer) {
+        if (listing->fd < 0 || lseek(listing->fd, 0, SEEK_SET) != 0) return 0;
+        listing->end = 0;
+        listing->reads = listing->at_end = 0;
+    }
+    readahead_take_back(listing);
+    listing->next = 0;
+    stream->state = STREAM_OPEN;
+    stream->first_pass = 0;
+    stream->buffer_entries = 0;
+    return 1;
+}
+
 DirStream *open_stream(const char *path)
 {
     DirStream *kept = kept_stream;
     kept_stream = nullptr;
     if (kept != nullptr) {
-        DirentReader *reader = &kept->reader;
-        int whole_in_buffer = reader->at_end && reader->reads <= 1;
-        if (strcmp(kept->path, path) == 0 &&
-            (whole_in_buffer || lseek(reader->fd, 0, SEEK_SET) == 0)) {
-            kept->state = STREAM_OPEN;
-            kept->first_pass = 0;
-            kept->buffer_entries = 0;
-            descending = kept;
-            reader->next = 0;
-            if (!whole_in_buffer) reader->end = reader->reads = reader->at_end = 0;
-            return kept;
-        }
+        if (strcmp(kept->listing->path, path) == 0 && reuse_stream(kept)) return kept;
         close_stream(kept);
     }
-    for (DirStream &stream : streams) {
-        if (stream.state != STREAM_FREE) continue;
-        stream.reader = {-1, stream.buffer, sizeof stream.buffer, 0, 0, 0, 0};
-        if (!prefetch_adopt(path, &stream.reader)) {
-            stream.reader.fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (stream.reader.fd < 0) return nullptr;
+    for (int i = 0; i < STREAM_COUNT; i++) {
+        DirStream *stream = &streams[i];
+        if (stream->state != STREAM_FREE) continue;
+        stream->listing = readahead_adopt(path);
+        stream->adopted = stream->listing != nullptr;
+        if (!stream->adopted) {
+            stream->listing = &own_listings[i];
+            if (!listing_open(stream->listing, path)) return nullptr;
         }
-        stream.state = STREAM_OPEN;
-        stream.first_pass = 1;
-        stream.buffer_entries = 0;
-        stream.parent = descending;
-        strcpy(stream.path, path);
-        return &stream;
+        stream->state = STREAM_OPEN;
+        stream->first_pass = 1;
+        stream->buffer_entries = 0;
+        return stream;
     }
     errno = EMFILE;
     return nullptr;
@@ -249,8 +239,7 @@ DirStream *open_stream(const char *path)
 
 void keep_stream(DirStream *stream)
 {
-    return_batch(stream);
-    end_second_pass(stream);
+    readahead_take_back(stream->listing);
     if (kept_stream != nullptr) close_stream(kept_stream);
     stream->state = STREAM_KEPT;
     kept_stream = stream;
@@ -258,109 +247,99 @@ void keep_stream(DirStream *stream)
 
 }  // namespace
 
-const struct dirent64 *next_raw_entry(DirentReader *reader)
+int listing_open(Listing *listing, const char *path)
 {
-    if (reader->next >= reader->end) {
-        if (reader->at_end) return nullptr;
-        ssize_t got = getdents64(reader->fd, reader->buffer, reader->size);
+    listing->details_open.store(0, std::memory_order_relaxed);
+    listing->children_expected = 0;
+    listing->count = 0;
+    listing->next = listing->end = 0;
+    listing->reads = listing->at_end = 0;
+    strcpy(listing->path, path);
+    listing->read_at = monotonic_nanoseconds();
+    listing->fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing->fd < 0) return 0;
+    ssize_t got = getdents64(listing->fd, listing->buffer, sizeof listing->buffer);
+    if (got < 0) {
+        int saved = errno;
+        close(listing->fd);
+        listing->fd = -1;
+        errno = saved;
+        return 0;
+    }
+    listing->end = (size_t)got;
+    listing->reads = got > 0;
+    listing->at_end = got == 0;
+    return 1;
+}
+
+const struct dirent64 *listing_next(Listing *listing)
+{
+    if (listing->next >= listing->end) {
+        if (listing->at_end || listing->fd < 0) return nullptr;
+        ssize_t got = getdents64(listing->fd, listing->buffer, sizeof listing->buffer);
         if (got <= 0) {
-            reader->at_end = got == 0;
+            listing->at_end = got == 0;
             return nullptr;
         }
-        reader->reads++;
-        reader->next = 0;
-        reader->end = (size_t)got;
+        listing->count = 0;
+        listing->reads++;
+        listing->next = 0;
+        listing->end = (size_t)got;
     }
-    const struct dirent64 *entry = (const struct dirent64 *)(reader->buffer + reader->next);
-    reader->next += entry->d_reclen;
+    const struct dirent64 *entry = (const struct dirent64 *)(listing->buffer + listing->next);
+    listing->next += entry->d_reclen;
     return entry;
+}
+
+void listing_entry_data(const Listing *listing, const struct dirent64 *entry,
+                        WIN32_FIND_DATAA *data)
+{
+    fill_from_entry(listing->fd, entry, data);
+}
+
+void listing_index(Listing *listing)
+{
+    uint32_t count = 0;
+    for (size_t offset = 0; offset < listing->end && count < LISTING_CAPACITY; count++) {
+        const struct dirent64 *entry = (const struct dirent64 *)(listing->buffer + offset);
+        listing->name_offsets[count] = (uint16_t)(offset + offsetof(struct dirent64, d_name));
+        listing->slots[count].claim.store(CLAIM_FREE, std::memory_order_relaxed);
+        offset += entry->d_reclen;
+    }
+    listing->count = count;
 }
 
 namespace {
 
-// The next raw entry, or null at the end (errno ENOENT) or after an error.
-const struct dirent64 *next_dirent(DirStream *stream)
+// Each buffer a first enumeration reads is lent to the helper when it reads
+// details, and the subdirectories in it are expected next.
+void lend_and_expect(Listing *listing)
 {
-    const struct dirent64 *entry = next_raw_entry(&stream->reader);
-    if (entry == nullptr && stream->reader.at_end) errno = ENOENT;
-    return entry;
-}
-
-// Whether the search may descend into the entry, as far as the listing
-// tells: a directory (not a link, whose target the search judges), not "."
-// or "..", no backslash in its name.
-int may_be_descended(const struct dirent64 *entry)
-{
-    return entry->d_type == DT_DIR && !is_dot_or_dot_dot(entry->d_name) &&
-           strchr(entry->d_name, '\\') == nullptr;
-}
-
-// The first such entry in the reader's buffer from offset on.
-const char *first_subdirectory(const DirentReader *reader, size_t offset)
-{
-    while (offset < reader->end) {
-        const struct dirent64 *entry = (const struct dirent64 *)(reader->buffer + offset);
-        if (may_be_descended(entry)) return entry->d_name;
-        offset += entry->d_reclen;
+    if (readahead_details_wanted()) {
+        if (!listing->details_open.load(std::memory_order_relaxed)) listing_index(listing);
+        readahead_lend(listing);
     }
-    return nullptr;
-}
-
-// Whether the listing may go on beyond the buffer.  getdents64 fills the
-// buffer as far as the directory goes, so room left for the longest entry
-// means the buffer got the rest of it.
-int listing_may_continue(const DirentReader *reader)
-{
-    const size_t LONGEST_ENTRY = offsetof(struct dirent64, d_name) + 256 + 8;
-    return !reader->at_end && reader->size - reader->end < LONGEST_ENTRY;
-}
-
-// The directory the search opens after the one stream has begun to read,
-// as far as the listings in hand tell: its first subdirectory, or else the
-// next subdirectory at the nearest level up.  0 when they do not tell.
-int next_directory(const DirStream *stream, char *path, size_t size)
-{
-    const DirStream *level = stream;
-    const char *name = first_subdirectory(&level->reader, 0);
-    for (int up = 0; name == nullptr && up < STREAM_COUNT; up++) {
-        if (listing_may_continue(&level->reader)) return 0;
-        level = level->parent;
-        if (level == nullptr || level->state != STREAM_OPEN || level->first_pass) return 0;
-        name = first_subdirectory(&level->reader, level->reader.next);
-    }
-    if (name == nullptr) return 0;
-    const char *separator = strcmp(level->path, "/") == 0 ? "" : "/";
-    int written = snprintf(path, size, "%s%s%s", level->path, separator, name);
-    return written > 0 && (size_t)written < size;
-}
-
-// The helper is lent each buffer a first enumeration reads; with the first
-// one it is asked to read the next directory ahead.
-void lend_buffer(DirStream *stream)
-{
-    if (!prefetch_running()) return;
-    DirentReader *reader = &stream->reader;
-    char next[MAX_PATH];
-    if (reader->reads == 1 && next_directory(stream, next, sizeof next)) prefetch_read_ahead(next);
-    lent_stream = stream;
-    prefetch_batch_begin(reader->fd, reader->buffer, reader->end);
+    readahead_expect_children(listing);
 }
 
 // Reads the next entry into data.  At the clean end errno is ENOENT, after a
 // read error it is getdents64's.  A buffer lent to the helper is taken back
-// before the next read overwrites it.
+// before the next read overwrites it, and the next one is lent in turn.
 int read_next(DirStream *stream, WIN32_FIND_DATAA *data)
 {
-    DirentReader *reader = &stream->reader;
-    int refill = reader->next >= reader->end;
-    if (refill) return_batch(stream);
-    const struct dirent64 *entry = next_dirent(stream);
-    if (entry == nullptr) return 0;
-    fill_from_entry(reader->fd, entry, data);
+    Listing *listing = stream->listing;
+    int refill = listing->next >= listing->end;
+    if (refill) readahead_take_back(listing);
+    const struct dirent64 *entry = listing_next(listing);
+    if (entry == nullptr) {
+        if (listing->at_end || listing->fd < 0) errno = ENOENT;
+        return 0;
+    }
+    fill_from_entry(listing->fd, entry, data);
     if (refill) stream->buffer_entries = 0;
     if (stream->first_pass) {
         entries_listed++;
-        if (stream->buffer_entries == 0) lend_buffer(stream);
+        if (stream->buffer_entries == 0) lend_and_expect(listing);
     }
     stream->buffer_entries++;
     return 1;
@@ -399,7 +378,7 @@ struct XattrArgs {
     uint32_t flags;
 };
 
-// Read by the prefetch helper too.
+// Read by the read-ahead helper too.
 std::atomic<int> getxattrat_missing;
 
 ssize_t read_xattr(int dir_fd, const char *name, char *text, size_t size)
@@ -511,12 +490,12 @@ BOOL FindClose(HANDLE handle)
     return TRUE;
 }
 
-// The details come from the prefetch helper when it has read this very entry
-// of the buffer on loan already, and are read here otherwise.  The helper
-// starts once the search has asked the details of at least half the
-// entries it has met (a sample of 64 asked, and then at every 64 more): it
-// reads every entry it is lent, so for a pattern that few names match its
-// work would mostly be wasted.
+// The details come from the read-ahead helper when it has read this very
+// entry of the buffer on loan already, and are read here otherwise.  The
+// buffers are lent once the search has asked the details of at least half
+// the entries it has met (a sample of 64 asked, and then at every 64 more):
+// the helper reads every entry it is lent, so for a pattern that few names
+// match its work would mostly be wasted.
 int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
 {
     DirStream *stream = stream_of(handle);
@@ -524,15 +503,20 @@ int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
         errno = EBADF;
         return 0;
     }
-    static int prefetch_started;
     const uint64_t SAMPLE = 64;
-    if (!prefetch_started && ++details_asked % SAMPLE == 0 && details_asked * 2 >= entries_listed) {
-        prefetch_started = 1;
-        prefetch_start(parts);
+    if (!readahead_details_wanted() && ++details_asked % SAMPLE == 0 &&
+        details_asked * 2 >= entries_listed) {
+        readahead_start();
+        readahead_want_details(parts);
     }
+    Listing *listing = stream->listing;
+    // A listing read whole ahead of a search that asked no details has no
+    // descriptor left.
+    if (listing->fd < 0) listing->fd = open(listing->path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     EntryDetails details;
-    if (!(stream == lent_stream && prefetch_take(stream->buffer_entries - 1, parts, &details)) &&
-        !read_entry_details(stream->reader.fd, data->cFileName, parts, &details))
+    if (!(stream->first_pass &&
+          readahead_take_details(listing, stream->buffer_entries - 1, parts, &details)) &&
+        !read_entry_details(listing->fd, data->cFileName, parts, &details))
         return 0;
     if (parts & FIND_DATA_INODE) {
         data->nFileSizeHigh = (DWORD)(details.size >> 32);
@@ -543,6 +527,13 @@ int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
     }
     data->dwFileAttributes |= details.attributes;
     return 1;
+}
+
+void start_search(int parts, int (*descends)(const WIN32_FIND_DATAA *entry))
+{
+    if (kept_stream != nullptr) close_stream(kept_stream);
+    kept_stream = nullptr;
+    readahead_forget(parts, descends);
 }
 
 int directory_identity(const char *path, DirectoryIdentity *identity)

@@ -369,6 +369,9 @@ class VanishingDirectories(TreeTest):
                     for name in filenames:
                         os.unlink(os.path.join(dirpath, name))
                     os.rmdir(dirpath)
+            # Held a while longer: whatever was read ahead of the deletions
+            # is then too old to be shown.
+            time.sleep(0.05)
             status = reader.read_to_exit()
         finally:
             if reader.process.poll() is None:

@@ -8,6 +8,7 @@ import fcntl
 import os
 import select
 import shutil
+import sys
 import subprocess
 import termios
 import time
@@ -21,6 +22,46 @@ ONE_CPU = ["taskset", "-c", "0"]
 
 def usable_cpus():
     return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else 1
+
+
+def wait_until_held(test, process, fd):
+    """Returns once the pipe has stopped filling: trawl is blocked in a write."""
+    last, steady_since = -1, time.monotonic()
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        select.select([], [], [], 0.05)
+        queued = int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0"), "little")
+        if queued != last:
+            last, steady_since = queued, time.monotonic()
+        elif queued and time.monotonic() - steady_since > 0.5:
+            test.assertIsNone(process.poll(), "trawl ended before the pipe filled")
+            return
+    test.fail("trawl never filled the pipe")
+
+
+def run_held(test, args, prefix, change, pipe_size=None):
+    """Runs trawl with args in test.root; once the pipe (of pipe_size bytes,
+    if given) has filled and trawl is held in a write, change() alters the
+    tree.  Returns trawl's threads while held, its output, errors and status."""
+    # The pipe is sized before trawl can write to it.
+    read_end, write_end = os.pipe()
+    if pipe_size:
+        fcntl.fcntl(write_end, fcntl.F_SETPIPE_SZ, pipe_size)
+    process = subprocess.Popen(command(args, prefix), cwd=test.root, stdin=subprocess.DEVNULL,
+                               stdout=write_end, stderr=subprocess.PIPE)
+    os.close(write_end)
+    try:
+        with open(read_end, "rb") as output:
+            wait_until_held(test, process, read_end)
+            threads = len(os.listdir("/proc/%d/task" % process.pid))
+            change()
+            out = output.read()
+        err = process.communicate(timeout=120)[1]
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+    return threads, out, err, process.returncode
 
 
 @unittest.skipIf(harness.WINDOWS, "the Windows build reads details with the names")
@@ -90,26 +131,7 @@ class PrefetchSameOutput(TreeTest):
             shutil.rmtree(self.root)
             os.mkdir(self.root)
             build()
-            # The pipe is sized before trawl can write to it.
-            read_end, write_end = os.pipe()
-            if pipe_size:
-                fcntl.fcntl(write_end, fcntl.F_SETPIPE_SZ, pipe_size)
-            process = subprocess.Popen(command(["-l", "*"], prefix), cwd=self.root,
-                                       stdin=subprocess.DEVNULL, stdout=write_end,
-                                       stderr=subprocess.PIPE)
-            os.close(write_end)
-            try:
-                with open(read_end, "rb") as output:
-                    self.wait_until_held(process, read_end)
-                    threads = len(os.listdir("/proc/%d/task" % process.pid))
-                    change()
-                    out = output.read()
-                err = process.communicate(timeout=120)[1]
-            finally:
-                if process.poll() is None:
-                    process.kill()
-                    process.wait()
-            return threads, out, err, process.returncode
+            return run_held(self, ["-l", "*"], prefix, change, pipe_size)
 
         alone = held_run(ONE_CPU)
         helped = held_run([])
@@ -192,16 +214,101 @@ class PrefetchSameOutput(TreeTest):
                 alone = self.held_runs(build, change, pipe_size=4096)
                 self.assertIn(b" 5,555 ", alone[1], "the change came too late")
 
-    def wait_until_held(self, process, fd):
-        """Returns once the pipe has stopped filling: trawl is blocked in a write."""
-        last, steady_since = -1, time.monotonic()
-        deadline = time.monotonic() + 60
-        while time.monotonic() < deadline:
-            select.select([], [], [], 0.05)
-            queued = int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0"), "little")
-            if queued != last:
-                last, steady_since = queued, time.monotonic()
-            elif queued and time.monotonic() - steady_since > 0.5:
-                self.assertIsNone(process.poll(), "trawl ended before the pipe filled")
-                return
-        self.fail("trawl never filled the pipe")
+
+
+@unittest.skipIf(harness.WINDOWS, "Windows reads each directory as it is opened")
+@unittest.skipUnless(shutil.which("taskset"), "taskset is not installed")
+class NothingStaleShown(TreeTest):
+    """What was read before trawl was held in a write is read again after
+    it: for a later argument, for a directory's second enumeration, and
+    ahead by the helper; with one CPU and with two."""
+
+    FILLER = "f%03d-" + "x" * 120
+    HOLD = 64 * 1024  # trawl's output buffer: held when it first fills
+
+    def filler(self, directory, count=800):
+        return [directory + "/"] + [directory + "/" + self.FILLER % i for i in range(count)]
+
+    def filler_up_to(self, directory, size, line_extra=0):
+        """A directory whose listing writes just under size bytes."""
+        line = len(directory) + 1 + len(self.FILLER % 0) + 1 + line_extra
+        return self.filler(directory, size // line)
+
+    def later_arguments_reread(self):
+        self.make(*self.filler("sub"))
+
+        def change():
+            os.rename(self.path("sub"), self.path("moved"))
+            os.mkdir(self.path("sub"))
+            open(self.path("sub/NEW.txt"), "w").close()
+
+        def check(lines, status):
+            self.assertEqual(sum(line.startswith(b"sub\\f") for line in lines), 800)
+            self.assertEqual(lines.count(b"sub\\NEW.txt"), 2)
+            self.assertEqual(status, 0)
+        return ["sub\\*"] * 3, change, check
+
+    def later_argument_sees_files_change(self):
+        self.make(*self.filler("a"), "gone.txt")
+
+        def change():
+            os.unlink(self.path("gone.txt"))
+            open(self.path("new.txt"), "w").close()
+
+        def check(lines, status):
+            self.assertEqual(lines.count(b"gone.txt"), 1)  # by '*', before the change
+            self.assertEqual(lines[-1], b"new.txt")
+            self.assertEqual(status, 0)
+        return ["*", "gone.txt", "new.txt"], change, check
+
+    def second_pass_sees_a_rename(self):
+        # Held in the first pass of 'd', which one buffer holds whole.
+        self.make(*self.filler_up_to("fill", self.HOLD - 6000),
+                  *["d/g%03d-%s" % (i, "x" * 120) for i in range(100)], "d/S/", "d/S/inner")
+
+        def change():
+            os.rename(self.path("d/S"), self.path("d/S2"))
+
+        def check(lines, status):
+            self.assertTrue(b"d\\S2\\inner" in lines, "the renamed directory was not searched")
+            self.assertFalse(b"d\\S\\inner" in lines, "the old name was searched")
+        return ["fill\\*", "d\\*"], change, check
+
+    def procfs_task_list_grows(self):
+        # procfs keeps a directory's times whatever its entries do.  Held
+        # in the second argument, after the helper could read the third.
+        self.make(*self.filler_up_to("filler", self.HOLD - 2000, len("-" * 47)))
+        child = subprocess.Popen(
+            [sys.executable, "-c", "import sys, threading\n"
+             "sys.stdin.readline()\n"
+             "for _ in range(4): threading.Thread(target=sys.stdin.readline).start()\n"
+             "sys.stdin.readline()\n"], stdin=subprocess.PIPE)
+        self.addCleanup(child.wait)
+        self.addCleanup(child.kill)
+        task = "/proc/%d/task" % child.pid
+
+        def change():
+            child.stdin.write(b"go\n")
+            child.stdin.flush()
+            deadline = time.monotonic() + 10
+            while len(os.listdir(task)) < 5 and time.monotonic() < deadline:
+                time.sleep(0.01)
+
+        def check(lines, status):
+            tasks = [line for line in lines if ("\\proc\\%d\\task\\" % child.pid).encode() in line]
+            self.assertEqual(len(tasks), 5, lines[-8:])
+        return ["-lr", "filler\\*", "\\proc\\%d\\*" % child.pid, task.replace("/", "\\") + "\\*"], \
+            change, check
+
+    def test_nothing_read_before_a_hold_is_shown_after_it(self):
+        prefixes = [ONE_CPU] + ([[]] if usable_cpus() >= 2 else [])
+        for scenario in (self.later_arguments_reread, self.later_argument_sees_files_change,
+                         self.second_pass_sees_a_rename, self.procfs_task_list_grows):
+            for prefix in prefixes:
+                with self.subTest(scenario=scenario.__name__, cpus=len(prefix) and 1 or 2):
+                    shutil.rmtree(self.root)
+                    os.mkdir(self.root)
+                    args, change, check = scenario()
+                    _, out, err, status = run_held(self, args, prefix, change, pipe_size=4096)
+                    self.assertEqual(err, b"")
+                    check(out.splitlines(), status)
