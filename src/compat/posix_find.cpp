@@ -180,12 +180,12 @@ int close_stream(DirStream *stream)
     Listing *listing = stream->listing;
     int result = 0;
     if (stream->adopted) {
-        readahead_release(listing);
+        readahead_release(listing);  // the helper's again from here on
     } else {
         readahead_take_back(listing);
         if (listing->fd >= 0) result = close(listing->fd);
+        listing->fd = -1;
     }
-    listing->fd = -1;
     stream->state = STREAM_FREE;
     return result;
 }

@@ -323,7 +323,7 @@ int close_released()
         if (ahead_owner[i].load(std::memory_order_acquire) != OWNER_RELEASED) continue;
         if (ahead_listings[i].fd >= 0) close(ahead_listings[i].fd);
         ahead_listings[i].fd = -1;
-        ahead_owner[i].store(OWNER_FREE, std::memory_order_relaxed);
+        ahead_owner[i].store(OWNER_FREE, std::memory_order_release);
         closed = 1;
     }
     return closed;
@@ -332,8 +332,8 @@ int close_released()
 int free_listing()
 {
     for (int i = 0; i < AHEAD_LISTINGS; i++) {
-        if (ahead_owner[i].load(std::memory_order_acquire) == OWNER_FREE) {
-            ahead_owner[i].store(OWNER_HELPER, std::memory_order_relaxed);
+        int owner = OWNER_FREE;
+        if (ahead_owner[i].compare_exchange_strong(owner, OWNER_HELPER, std::memory_order_acq_rel)) {
             ahead_listings[i].fd = -1;
             return i;
         }
@@ -425,7 +425,7 @@ int read_first_unread()
     unlock_plan();
     if (ahead->fd >= 0) close(ahead->fd);
     ahead->fd = -1;
-    ahead_owner[listing].store(OWNER_FREE, std::memory_order_relaxed);
+    ahead_owner[listing].store(OWNER_FREE, std::memory_order_release);
     return 1;
 }
 
