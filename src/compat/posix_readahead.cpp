@@ -288,7 +288,9 @@ int read_details(Listing *listing)
     int read_any = 0;
     // Said before it looks: the search, taking the listing back, waits for it.
     helper_in.store(listing, std::memory_order_seq_cst);
-    for (size_t k = listing->count; k-- > 0;) {
+    // The index is the search's to write while the listing is not open.
+    size_t count = listing->details_open.load(std::memory_order_seq_cst) ? listing->count : 0;
+    for (size_t k = count; k-- > 0;) {
         if (!listing->details_open.load(std::memory_order_seq_cst)) break;
         EntrySlot *slot = &listing->slots[k];
         int expected = CLAIM_FREE;
