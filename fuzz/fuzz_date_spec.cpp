@@ -75,11 +75,6 @@ bool expected_time(const char *text, std::uint64_t *ticks)
     return true;
 }
 
-std::uint64_t ticks_of(FILETIME time)
-{
-    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)

@@ -3,8 +3,9 @@
 // A process end (usage error, -?) arrives as ProcessEnded.  Checked:
 // the index returned lies in [1, argc] and stops at a non-option; the
 // statuses are 0 or 255; every text in the settings points into the
-// argument vector or is the empty text of a value at the very end; a last
-// date comes only after a first; the details asked for are known parts.
+// argument vector or is the empty text of a value at the very end; an
+// earlier date is kept only beside a later one; the details asked for are
+// known parts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -63,12 +64,14 @@ void check_text(const char *text, char **argv, int argc)
 
 void check_settings(char **argv, int argc)
 {
-    check_text(settings.first_date_test.text, argv, argc);
-    check_text(settings.last_date_test.text, argv, argc);
+    check_text(settings.date_test.text, argv, argc);
+    check_text(settings.date_test_prev.text, argv, argc);
     check_text(settings.size_test.text, argv, argc);
     check_text(settings.type_test, argv, argc);
-    if (settings.last_date_test.text != nullptr && settings.first_date_test.text == nullptr)
-        fail("last_date_test is set without first_date_test", 0);
+    check_text(settings.option_g_value, argv, argc);
+    check_text(settings.option_u_value, argv, argc);
+    if (settings.date_test_prev.text != nullptr && settings.date_test.text == nullptr)
+        fail("date_test_prev is set without date_test", 0);
     if (settings.details_needed & ~FIND_DATA_ALL)
         fail("details_needed holds an unknown part", settings.details_needed);
 }

@@ -2,6 +2,7 @@
 #include "trawl.h"
 
 Settings settings;
+RunTotals run_totals;
 
 int32_t saturating_add(int32_t a, int32_t b)
 {
@@ -13,19 +14,21 @@ int32_t saturating_add(int32_t a, int32_t b)
 
 int run_trawl(int argc, char **argv)
 {
+    GrandTotals grand_totals = {};
     int first = parse_options(argc, argv);
     int argument_count = argc - first;
     if (argument_count < 1) show_usage();
 
     int summaries = settings.long_listing || settings.show_summary;
-    Totals run = {}, argument = {};
+    int32_t entries = 0;
     for (int k = 0; k < argument_count; k++) {
+        run_totals = RunTotals{};
         if (settings.long_listing && k > 0) write_output(stdout, "\n");
-        argument = search_tree(stdout, argv[first + k]);
-        if (summaries) print_summary(ARGUMENT_SUMMARY, &argument);
-        add_totals(&run, &argument);
+        entries = search_tree(stdout, argv[first + k]);
+        if (summaries) print_argument_summary(entries);
+        add_grand_totals(&grand_totals, entries);
     }
-    if (summaries && argument_count > 1) print_summary(RUN_SUMMARY, &run);
+    if (summaries && argument_count > 1) print_total_summary(&grand_totals);
     finish_output(stdout);
-    return argument.entries > 0 ? EXIT_LISTED : EXIT_NOTHING_LISTED;
+    return entries > 0 ? EXIT_LISTED : EXIT_NOTHING_LISTED;
 }

@@ -73,11 +73,6 @@ void format_timestamp(FILETIME time, char *out)
     *out = '\0';
 }
 
-static uint64_t entry_size(const WIN32_FIND_DATAA *entry)
-{
-    return ((uint64_t)entry->nFileSizeHigh << 32) | entry->nFileSizeLow;
-}
-
 // An entry line is put together here and written with one call, whatever
 // its length: a line longer than the buffer goes out in pieces.
 struct LineBuffer {
@@ -156,6 +151,20 @@ void shown_path_prefix(const char *shown_directory, const char **directory, cons
     *separator = *shown ? "\\" : "";
 }
 
+static void count_entry(const WIN32_FIND_DATAA *entry)
+{
+    DWORD attributes = entry->dwFileAttributes;
+    uint64_t size = entry_size(entry);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        run_totals.directories = saturating_add(run_totals.directories, 1);
+    else if (!(attributes & TRAWL_ATTRIBUTE_VOLUME_LABEL))
+        run_totals.files = saturating_add(run_totals.files, 1);
+    if (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+        run_totals.hidden_system = saturating_add(run_totals.hidden_system, 1);
+    run_totals.bytes += size;
+    run_totals.blocks += size / 512 + (size % 512 != 0);
+}
+
 void print_entry(FILE *out, const ShownPath *path, const WIN32_FIND_DATAA *entry)
 {
     LineBuffer line;
@@ -168,49 +177,63 @@ void print_entry(FILE *out, const ShownPath *path, const WIN32_FIND_DATAA *entry
     append_text(&line, entry->cFileName);
     append_repeated(&line, '\n', 1);
     flush_line(&line);
+    count_entry(entry);
 }
 
-void count_entry(Totals *totals, const WIN32_FIND_DATAA *entry)
+// An argument's six numbers, as its summary shows them and the run sums
+// them.  Every entry counted in hidden_system was counted in entries too,
+// and both stop at the same largest count, so the difference is never
+// negative.
+static GrandTotals argument_totals(int32_t entries)
 {
-    DWORD attributes = entry->dwFileAttributes;
-    uint64_t size = entry_size(entry);
-    totals->entries = saturating_add(totals->entries, 1);
-    if (!(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
-        totals->visible_entries = saturating_add(totals->visible_entries, 1);
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        totals->directories = saturating_add(totals->directories, 1);
-    else if (!(attributes & TRAWL_ATTRIBUTE_VOLUME_LABEL))
-        totals->files = saturating_add(totals->files, 1);
-    totals->bytes += size;
-    totals->blocks += size / 512 + (size % 512 != 0);
+    GrandTotals argument;
+    argument.entries = entries;
+    argument.directories = run_totals.directories;
+    argument.files = run_totals.files;
+    argument.visible_entries = entries - run_totals.hidden_system;
+    argument.bytes = run_totals.bytes;
+    argument.blocks = run_totals.blocks;
+    return argument;
 }
 
-void add_totals(Totals *sum, const Totals *part)
+void add_grand_totals(GrandTotals *grand, int32_t entries)
 {
-    sum->entries = saturating_add(sum->entries, part->entries);
-    sum->visible_entries = saturating_add(sum->visible_entries, part->visible_entries);
-    sum->directories = saturating_add(sum->directories, part->directories);
-    sum->files = saturating_add(sum->files, part->files);
-    sum->bytes += part->bytes;
-    sum->blocks += part->blocks;
+    const GrandTotals argument = argument_totals(entries);
+    grand->entries = saturating_add(grand->entries, argument.entries);
+    grand->directories = saturating_add(grand->directories, argument.directories);
+    grand->files = saturating_add(grand->files, argument.files);
+    grand->visible_entries = saturating_add(grand->visible_entries, argument.visible_entries);
+    grand->bytes += argument.bytes;
+    grand->blocks += argument.blocks;
 }
 
-// A blank line parts a summary from what is above it: always the run's,
-// and an argument's only when the argument listed something.
-void print_summary(SummaryScope scope, const Totals *totals)
+// Both summaries: three lines after a blank one, which parts the block
+// from what is above it.  An argument that listed nothing has nothing above
+// to be parted from.
+static void print_summary(const char *title, const GrandTotals *totals, int blank_line)
 {
-    const char *title = scope == RUN_SUMMARY ? "Total " : "";
     char entries[32], visible[32], directories[32], files[32], bytes[32], blocks[32];
     format_grouped((uint64_t)(int64_t)totals->entries, entries);
-    format_grouped((uint64_t)(int64_t)totals->visible_entries, visible);
     format_grouped((uint64_t)(int64_t)totals->directories, directories);
     format_grouped((uint64_t)(int64_t)totals->files, files);
+    format_grouped((uint64_t)(int64_t)totals->visible_entries, visible);
     format_grouped(totals->bytes, bytes);
     format_grouped(totals->blocks, blocks);
-    if (scope == RUN_SUMMARY || totals->entries > 0) write_output(stdout, "\n");
+    if (blank_line) write_output(stdout, "\n");
     write_output(stdout, " %sEntries:     %12s  (%s)\n", title, entries, visible);
     write_output(stdout, " %sDirectories: %12s  Files:  %12s\n", title, directories, files);
     write_output(stdout, " %sBytes:       %12s  Blocks: %12s\n", title, bytes, blocks);
+}
+
+void print_argument_summary(int32_t entries)
+{
+    const GrandTotals argument = argument_totals(entries);
+    print_summary("", &argument, entries > 0);
+}
+
+void print_total_summary(const GrandTotals *grand)
+{
+    print_summary("Total ", grand, 1);
 }
 
 // A closed pipe ends the run quietly, as console tools do; any other

@@ -14,13 +14,13 @@ static void need_details(int parts)
     settings.details_needed |= parts;
 }
 
-// The first -d is kept, and of the rest only the last: both apply.
+// Each -d replaces date_test; the first one given moves to date_test_prev
+// when the second comes, and stays there.  Both apply.
 static void set_date_test(const char *value)
 {
-    DateTest *test =
-        settings.first_date_test.text ? &settings.last_date_test : &settings.first_date_test;
-    test->text = value;
-    if (!parse_date_spec(value, &test->time)) {
+    if (!settings.date_test_prev.text) settings.date_test_prev = settings.date_test;
+    settings.date_test.text = value;
+    if (!parse_date_spec(value, &settings.date_test.time)) {
         fprintf(stderr, "%s: improper date specification '%s'\n\n", PROGRAM_NAME, value);
         show_usage();
     }
@@ -50,9 +50,9 @@ static void set_type_test(const char *value)
 static int set_flag(char letter)
 {
     switch (letter) {
-    case 'a':
-    case 'A': settings.list_dot_entries = 1; return 1;
-    case 'D': return 1;
+    case 'a': settings.show_all = 1; return 1;
+    case 'A': settings.show_all_but_dots = 1; return 1;
+    case 'D': settings.option_D = 1; return 1;
     case 'l':
         settings.long_listing = 1;
         need_details(FIND_DATA_ALL);
@@ -68,16 +68,15 @@ static int set_flag(char letter)
     }
 }
 
-// Returns 1 when the letter takes a value and the value has been used;
-// those of -g and -u are taken and have no effect.
+// Returns 1 when the letter takes a value and the value has been stored.
 static int set_value(char letter, const char *value)
 {
     switch (letter) {
     case 'd': set_date_test(value); return 1;
-    case 'g': return 1;
+    case 'g': settings.option_g_value = value; return 1;
     case 's': set_size_test(value); return 1;
     case 't': set_type_test(value); return 1;
-    case 'u': return 1;
+    case 'u': settings.option_u_value = value; return 1;
     default: return 0;
     }
 }

@@ -13,7 +13,7 @@ struct Walk {
     const wildcat_compiled *pattern;
     int details_needed;  // FIND_DATA_* parts to complete
     int dots_listed;
-    Totals totals;  // of the entries listed so far
+    int32_t count;  // of the entries listed so far
 };
 
 static void use_short_name(WIN32_FIND_DATAA *entry)
@@ -146,8 +146,8 @@ static void list_matches(Walk *walk, const char *spec, const ShownPath *shown)
             continue;
         }
         if (!entry_selected(entry)) continue;
-        count_entry(&walk->totals, entry);
         print_entry(walk->out, shown, entry);
+        walk->count = saturating_add(walk->count, 1);
     } while (scan_next(&scan));
 }
 
@@ -232,23 +232,23 @@ static void search_directory(Walk *walk, const char *directory, const char *show
     } while (scan_next(&scan));
 }
 
-Totals search_tree(FILE *out, const char *argument)
+int32_t search_tree(FILE *out, const char *argument)
 {
     SplitArgument split;
     int fits = split_argument(argument, &split);
     wildcat_compiled pattern;
     if (!wildcat_compile(split.pattern, &pattern)) {
         fprintf(stderr, "%s: ill-formed filename pattern '%s'\n", PROGRAM_NAME, split.pattern);
-        return Totals{};
+        return 0;
     }
     if (!fits) {
         fprintf(stderr, "%s: path too long '%s'\n", PROGRAM_NAME, argument);
-        return Totals{};
+        return 0;
     }
     forget_link_targets();
     start_search(settings.details_needed, settings.no_recursion ? nullptr : descends_by_listing);
-    Walk walk = {out, split.drive, &pattern, settings.details_needed, settings.list_dot_entries,
-                 {}};
+    int dots_listed = settings.show_all || settings.show_all_but_dots;
+    Walk walk = {out, split.drive, &pattern, settings.details_needed, dots_listed, 0};
     search_directory(&walk, split.directory, split.shown_directory, nullptr);
-    return walk.totals;
+    return walk.count;
 }

@@ -1,15 +1,9 @@
-// The entry filter: dates, size and type letters; and which names are the
-// dot entries.
+// The entry filter: dates, size and type letters.
 #include "trawl.h"
-
-static uint64_t filetime_value(FILETIME time)
-{
-    return ((uint64_t)time.dwHighDateTime << 32) | time.dwLowDateTime;
-}
 
 int compare_filetimes(FILETIME a, FILETIME b)
 {
-    uint64_t x = filetime_value(a), y = filetime_value(b);
+    uint64_t x = ticks_of(a), y = ticks_of(b);
     return x > y ? 1 : x < y ? -1 : 0;
 }
 
@@ -29,13 +23,13 @@ static int passes_prefix(char prefix, int c)
 // times before 1601): no date criterion selects it, '!' included.
 static int passes_date(const DateTest *test, const WIN32_FIND_DATAA *entry)
 {
-    if (entry->ftLastWriteTime.dwHighDateTime & 0x80000000u) return 0;
+    if (ticks_of(entry->ftLastWriteTime) > LAST_FILETIME) return 0;
     return passes_prefix(test->text[0], compare_filetimes(entry->ftLastWriteTime, test->time));
 }
 
 static int passes_size(const SizeTest *test, const WIN32_FIND_DATAA *entry)
 {
-    uint64_t size = ((uint64_t)entry->nFileSizeHigh << 32) | entry->nFileSizeLow;
+    uint64_t size = entry_size(entry);
     int c = size > test->bytes ? 1 : size < test->bytes ? -1 : 0;
     return passes_prefix(test->text[0], c);
 }
@@ -68,15 +62,10 @@ static int passes_type(const char *text, DWORD attributes)
     return text[0] == '!' ? !met : met;
 }
 
-int is_dot_entry(const char *name)
-{
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
 int entry_selected(const WIN32_FIND_DATAA *entry)
 {
-    if (settings.first_date_test.text && !passes_date(&settings.first_date_test, entry)) return 0;
-    if (settings.last_date_test.text && !passes_date(&settings.last_date_test, entry)) return 0;
+    if (settings.date_test.text && !passes_date(&settings.date_test, entry)) return 0;
+    if (settings.date_test_prev.text && !passes_date(&settings.date_test_prev, entry)) return 0;
     if (settings.size_test.text && !passes_size(&settings.size_test, entry)) return 0;
     if (settings.type_test && !passes_type(settings.type_test, entry->dwFileAttributes)) return 0;
     return 1;

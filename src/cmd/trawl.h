@@ -23,35 +23,49 @@ struct SizeTest {
 
 // The options, filled once by parse_options and only read afterwards.
 // Texts point into the argument vector.  -D, -g and -u are accepted and
-// have no effect, so nothing of them is kept.
+// stored, and nothing reads them.
 struct Settings {
     int verbose;
     int long_listing;
     int show_summary;
-    int list_dot_entries;  // -a and -A alike: "." and ".." may be listed
+    int show_all;           // -a: "." and ".." may be listed
+    int show_all_but_dots;  // -A: the same, whatever its usage line says
     int no_recursion;
     int short_names;
-    // The first -d, and the last when there are two or more; those between
+    int option_D;
+    // The last -d, and the first once there are two or more; those between
     // are forgotten.  An entry must pass both.
-    DateTest first_date_test;
-    DateTest last_date_test;
+    DateTest date_test;
+    DateTest date_test_prev;
     SizeTest size_test;
     const char *type_test;
+    const char *option_g_value;
+    const char *option_u_value;
     // The parts of an entry's record (FIND_DATA_*) that the options read,
     // beyond its name and directory bit; each option adds its own where it
     // is parsed.
     int details_needed;
 };
 
-// What was listed: for one argument's search, or summed over all of them.
-// The counts stop at the largest int32_t.
-struct Totals {
-    int32_t entries;
-    int32_t visible_entries;  // neither hidden nor system
+// What print_entry counted of one argument's listing.  The number of
+// entries is search_tree's result, beside it.  The counts stop at the
+// largest int32_t.
+struct RunTotals {
     int32_t directories;
-    int32_t files;
+    int32_t files;  // neither directories nor volume labels
+    int32_t hidden_system;
     uint64_t bytes;
     uint64_t blocks;  // of 512 bytes, each entry's size rounded up
+};
+
+// The sums over every argument of the run, kept by the driver.
+struct GrandTotals {
+    int32_t entries;
+    int32_t directories;
+    int32_t files;
+    int32_t visible_entries;  // neither hidden nor system
+    uint64_t bytes;
+    uint64_t blocks;
 };
 
 // One open directory enumeration and its current entry.
@@ -61,6 +75,8 @@ struct DirScan {
 };
 
 extern Settings settings;
+// Cleared by the driver before each argument, added to by print_entry.
+extern RunTotals run_totals;
 
 // Exit statuses.
 enum {
@@ -91,7 +107,8 @@ int parse_size_spec(const char *text, uint64_t *out);
 // tree search
 int scan_first(const char *spec, DirScan *scan);
 int scan_next(DirScan *scan);
-Totals search_tree(FILE *out, const char *argument);
+// The number of entries listed, those below the directory included.
+int32_t search_tree(FILE *out, const char *argument);
 
 // How an argument splits; used by search_tree and its tests.  Only the
 // argument's own directory part can be long (and is then reported as too
@@ -117,8 +134,6 @@ int remember_link_target(const DirectoryIdentity *identity);
 int compare_filetimes(FILETIME a, FILETIME b);
 // The date, size and type criteria; "." and ".." are the walk's to turn away.
 int entry_selected(const WIN32_FIND_DATAA *entry);
-// "." and "..": the directory itself and its parent, never entries of it.
-int is_dot_entry(const char *name);
 
 // listing
 // What every entry line of one directory starts with: drive, directory and
@@ -133,11 +148,12 @@ void shown_path_prefix(const char *shown_directory, const char **directory, cons
 void format_grouped(uint64_t value, char *out);
 void format_attributes(DWORD attributes, char *out);
 void format_timestamp(FILETIME time, char *out);
+// Writes the entry's line and counts the entry in run_totals.
 void print_entry(FILE *out, const ShownPath *path, const WIN32_FIND_DATAA *entry);
-void count_entry(Totals *totals, const WIN32_FIND_DATAA *entry);
-void add_totals(Totals *sum, const Totals *part);
-enum SummaryScope { ARGUMENT_SUMMARY, RUN_SUMMARY };
-void print_summary(SummaryScope scope, const Totals *totals);
+// An argument's entries (search_tree's count) and run_totals, into grand.
+void add_grand_totals(GrandTotals *grand, int32_t entries);
+void print_argument_summary(int32_t entries);
+void print_total_summary(const GrandTotals *grand);
 
 // Every write to the output is checked as soon as it is made, while the
 // system's own error code still describes it: a run whose output can no

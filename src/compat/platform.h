@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "find_data.h"
 #include "win32.h"
 
 // Win32 has no name for the volume-label bit any more; both builds use ours.

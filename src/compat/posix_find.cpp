@@ -24,9 +24,6 @@
 
 namespace {
 
-const uint64_t TICKS_PER_SECOND = 10000000;
-const int64_t SECONDS_1601_TO_1970 = 11644473600LL;
-const uint64_t LAST_FILETIME = 0x7FFFFFFFFFFFFFFFULL;
 const uint64_t LAST_FILETIME_SECOND = LAST_FILETIME / TICKS_PER_SECOND;
 const uint64_t NO_FILETIME = ~0ULL;
 
@@ -73,11 +70,6 @@ int posix_directory_path(const char *path, char *out, size_t size)
     return 1;
 }
 
-int is_dot_or_dot_dot(const char *name)
-{
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
 // A link counts as what it points to, and Wine marks a link to a directory
 // as a reparse point too (a link to a file it does not).  A dangling link is
 // the link itself, which is not a directory.
@@ -99,12 +91,6 @@ DWORD type_attributes(int dir_fd, const char *name, unsigned char d_type)
     if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return FILE_ATTRIBUTE_ARCHIVE;
     if (S_ISLNK(st.st_mode)) return attributes_of_link(dir_fd, name);
     return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-}
-
-void set_filetime(FILETIME *time, uint64_t ticks)
-{
-    time->dwLowDateTime = (DWORD)ticks;
-    time->dwHighDateTime = (DWORD)(ticks >> 32);
 }
 
 // A time outside the FILETIME range (before 1601, or after 30828-09-14 where
@@ -130,7 +116,7 @@ void fill_from_entry(int dir_fd, const struct dirent64 *entry, WIN32_FIND_DATAA 
     data->cAlternateFileName[0] = '\0';
 
     DWORD attributes = type_attributes(dir_fd, name, entry->d_type);
-    if (name[0] == '.' && !is_dot_or_dot_dot(name)) attributes |= FILE_ATTRIBUTE_HIDDEN;
+    if (name[0] == '.' && !is_dot_entry(name)) attributes |= FILE_ATTRIBUTE_HIDDEN;
     data->dwFileAttributes = attributes;
 
     set_filetime(&data->ftCreationTime, 0);

@@ -44,6 +44,7 @@
 
 #include "platform.h"
 
+int readahead_may_step_back = 1;
 void (*readahead_test_pause)(const Listing *listing, size_t position, const char *path);
 
 namespace {
@@ -484,7 +485,7 @@ void check_cpu_share(CpuShare *share)
     if (++share->items < SAMPLE_ITEMS) return;
     uint64_t wall = monotonic_nanoseconds() - share->wall_start - share->slept;
     uint64_t cpu = thread_cpu_nanoseconds() - share->cpu_start;
-    if (cpu * 10 < wall * 7 && !getenv("RA_NOSTEP")) {
+    if (cpu * 10 < wall * 7 && readahead_may_step_back && !getenv("RA_NOSTEP")) {
         stepped_back.store(1, std::memory_order_seq_cst);
         debug_stepbacks++;
         lock_plan();

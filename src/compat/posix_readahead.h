@@ -134,6 +134,9 @@ struct ReadaheadCounts {
     uint64_t stale;
 };
 ReadaheadCounts readahead_counts();
+// Whether the helper steps back when it gets too little of its CPU; tests,
+// whose machine may be busy with anything, keep it from doing so.
+extern int readahead_may_step_back;
 // Tests park the helper here: called with the listing and the position of
 // an entry it has claimed, before it reads the entry's details, and with
 // the path of a directory it has claimed, before it opens it.

@@ -1,10 +1,11 @@
 // The Win32 time conversions, written directly: proleptic Gregorian calendar,
 // UTC, 100-ns ticks since 1601-01-01 00:00:00.
+#include "find_data.h"
 #include "win32.h"
 
 namespace {
 
-const uint64_t TICKS_PER_MILLISECOND = 10000;
+const uint64_t TICKS_PER_MILLISECOND = TICKS_PER_SECOND / 1000;
 const uint64_t MILLISECONDS_PER_DAY = 86400000;
 const uint64_t TICKS_PER_DAY = TICKS_PER_MILLISECOND * MILLISECONDS_PER_DAY;
 
@@ -80,11 +81,6 @@ void set_date_of_day(uint64_t days, SYSTEMTIME *out)
     out->wDay = (WORD)(days + 1);
 }
 
-uint64_t ticks_of(const FILETIME &time)
-{
-    return (uint64_t)time.dwHighDateTime << 32 | time.dwLowDateTime;
-}
-
 }  // namespace
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME *in, FILETIME *out)
@@ -95,16 +91,14 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME *in, FILETIME *out)
     uint64_t milliseconds = days * MILLISECONDS_PER_DAY +
                             ((in->wHour * 60u + in->wMinute) * 60u + in->wSecond) * 1000u +
                             in->wMilliseconds;
-    uint64_t ticks = milliseconds * TICKS_PER_MILLISECOND;
-    out->dwLowDateTime = (DWORD)ticks;
-    out->dwHighDateTime = (DWORD)(ticks >> 32);
+    set_filetime(out, milliseconds * TICKS_PER_MILLISECOND);
     return TRUE;
 }
 
 BOOL FileTimeToSystemTime(const FILETIME *in, SYSTEMTIME *out)
 {
     uint64_t ticks = ticks_of(*in);
-    if (ticks >> 63) return FALSE;
+    if (ticks > LAST_FILETIME) return FALSE;
     uint64_t days = ticks / TICKS_PER_DAY;
     uint64_t milliseconds = ticks % TICKS_PER_DAY / TICKS_PER_MILLISECOND;
 

@@ -12,6 +12,7 @@
 inline void reset_globals()
 {
     settings = Settings{};
+    run_totals = RunTotals{};
 }
 
 // Streams are text streams on Windows: compare with plain line ends.
@@ -44,14 +45,11 @@ inline uint64_t ticks_at(int year, unsigned month, unsigned day, unsigned hour =
     return (uint64_t)seconds * 10000000u;
 }
 
-inline uint64_t ticks_of(FILETIME time)
-{
-    return (uint64_t)time.dwHighDateTime << 32 | time.dwLowDateTime;
-}
-
 inline FILETIME filetime_of(uint64_t ticks)
 {
-    return FILETIME{(DWORD)ticks, (DWORD)(ticks >> 32)};
+    FILETIME time;
+    set_filetime(&time, ticks);
+    return time;
 }
 
 inline WIN32_FIND_DATAA make_entry(const char *name, DWORD attributes, uint64_t size = 0,

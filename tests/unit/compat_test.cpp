@@ -20,9 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const uint64_t TICKS_PER_SECOND = 10000000;
 const uint64_t TICKS_PER_DAY = 86400 * TICKS_PER_SECOND;
-const uint64_t LAST_FILETIME = 0x7FFFFFFFFFFFFFFFULL;
 const uint64_t LAST_TICK_OF_30827 = 9223149887999999999ULL;
 
 // Wine sets this in every process it starts; Windows and the native build
@@ -32,16 +30,10 @@ bool running_on_wine()
     return std::getenv("WINECONFIGDIR") != nullptr;
 }
 
-uint64_t ticks_of(const FILETIME &t)
-{
-    return (uint64_t)t.dwHighDateTime << 32 | t.dwLowDateTime;
-}
-
 FILETIME filetime_of(uint64_t ticks)
 {
     FILETIME t;
-    t.dwLowDateTime = (DWORD)ticks;
-    t.dwHighDateTime = (DWORD)(ticks >> 32);
+    set_filetime(&t, ticks);
     return t;
 }
 

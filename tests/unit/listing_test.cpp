@@ -174,114 +174,140 @@ TEST(PrintEntry, PathStartsInColumnFortyEightWhateverTheTime)
 struct CountRow {
     DWORD attributes;
     uint64_t size;
-    int32_t visible_entries, directories, files;
+    int32_t directories, files, hidden_system;
     uint64_t bytes, blocks;
 };
 
-void expect_totals(const Totals &got, const Totals &want)
+void expect_run_totals(const RunTotals &got, const RunTotals &want)
 {
-    EXPECT_EQ(got.entries, want.entries);
-    EXPECT_EQ(got.visible_entries, want.visible_entries);
     EXPECT_EQ(got.directories, want.directories);
     EXPECT_EQ(got.files, want.files);
+    EXPECT_EQ(got.hidden_system, want.hidden_system);
     EXPECT_EQ(got.bytes, want.bytes);
     EXPECT_EQ(got.blocks, want.blocks);
 }
 
-TEST(CountEntry, CountsEveryListedEntry)
+void expect_grand_totals(const GrandTotals &got, const GrandTotals &want)
+{
+    EXPECT_EQ(got.entries, want.entries);
+    EXPECT_EQ(got.directories, want.directories);
+    EXPECT_EQ(got.files, want.files);
+    EXPECT_EQ(got.visible_entries, want.visible_entries);
+    EXPECT_EQ(got.bytes, want.bytes);
+    EXPECT_EQ(got.blocks, want.blocks);
+}
+
+TEST(PrintEntry, CountsEveryListedEntry)
 {
     const CountRow rows[] = {
-        {0x20, 0, 1, 0, 1, 0, 0},
-        {0x20, 1, 1, 0, 1, 1, 1},
-        {0x20, 512, 1, 0, 1, 512, 1},
-        {0x20, 513, 1, 0, 1, 513, 2},
-        {0x20, 1048576, 1, 0, 1, 1048576, 2048},
-        {0x20, 4294967296ULL, 1, 0, 1, 4294967296ULL, 8388608},
-        {0x20, UINT64_MAX, 1, 0, 1, UINT64_MAX, 36028797018963968ULL},
-        {0x10, 0, 1, 1, 0, 0, 0},
-        {0x10, 4096, 1, 1, 0, 4096, 8},
-        {0x12, 0, 0, 1, 0, 0, 0},
-        {0x18, 0, 1, 1, 0, 0, 0},
-        {0x8, 100, 1, 0, 0, 100, 1},
-        {0xA, 0, 0, 0, 0, 0, 0},
-        {0x2, 0, 0, 0, 1, 0, 0},
-        {0x4, 0, 0, 0, 1, 0, 0},
-        {0x6, 0, 0, 0, 1, 0, 0},
-        {0x80, 0, 1, 0, 1, 0, 0},
+        {0x20, 0, 0, 1, 0, 0, 0},
+        {0x20, 1, 0, 1, 0, 1, 1},
+        {0x20, 512, 0, 1, 0, 512, 1},
+        {0x20, 513, 0, 1, 0, 513, 2},
+        {0x20, 1048576, 0, 1, 0, 1048576, 2048},
+        {0x20, 4294967296ULL, 0, 1, 0, 4294967296ULL, 8388608},
+        {0x20, UINT64_MAX, 0, 1, 0, UINT64_MAX, 36028797018963968ULL},
+        {0x10, 0, 1, 0, 0, 0, 0},
+        {0x10, 4096, 1, 0, 0, 4096, 8},
+        {0x12, 0, 1, 0, 1, 0, 0},
+        {0x18, 0, 1, 0, 0, 0, 0},
+        {0x8, 100, 0, 0, 0, 100, 1},
+        {0xA, 0, 0, 0, 1, 0, 0},
+        {0x2, 0, 0, 1, 1, 0, 0},
+        {0x4, 0, 0, 1, 1, 0, 0},
+        {0x6, 0, 0, 1, 1, 0, 0},
+        {0x80, 0, 0, 1, 0, 0, 0},
     };
     for (const CountRow &row : rows) {
-        Totals totals = {};
-        const WIN32_FIND_DATAA entry = make_entry("e", row.attributes, row.size);
-        count_entry(&totals, &entry);
-        SCOPED_TRACE("0x" + std::to_string(row.attributes) + " size " + std::to_string(row.size));
-        expect_totals(totals, Totals{1, row.visible_entries, row.directories, row.files, row.bytes,
-                                     row.blocks});
+        for (int long_listing = 0; long_listing < 2; long_listing++) {
+            reset_globals();
+            settings.long_listing = long_listing;
+            printed_entry("", ".", make_entry("e", row.attributes, row.size));
+            SCOPED_TRACE("0x" + std::to_string(row.attributes) + " size " +
+                         std::to_string(row.size) + " -l " + std::to_string(long_listing));
+            expect_run_totals(run_totals, RunTotals{row.directories, row.files, row.hidden_system,
+                                                    row.bytes, row.blocks});
+        }
     }
 }
 
-TEST(CountEntry, CountersAddUp)
+TEST(PrintEntry, CountersAddUp)
 {
-    Totals totals = {};
+    reset_globals();
     const WIN32_FIND_DATAA entries[] = {make_entry("a", 0x20, 1000), make_entry("b", 0x22, 513),
                                         make_entry("c", 0x20, 0), make_entry("d", 0x10, 0)};
-    for (const WIN32_FIND_DATAA &entry : entries) count_entry(&totals, &entry);
-    expect_totals(totals, Totals{4, 3, 1, 3, 1513, 4});
+    for (const WIN32_FIND_DATAA &entry : entries) printed_entry("", ".", entry);
+    expect_run_totals(run_totals, RunTotals{1, 3, 1, 1513, 4});
 }
 
-std::string captured_summary(SummaryScope scope, const Totals &totals)
+std::string captured_argument_summary(int32_t entries, const RunTotals &totals)
+{
+    run_totals = totals;
+    testing::internal::CaptureStdout();
+    print_argument_summary(entries);
+    return without_cr(testing::internal::GetCapturedStdout());
+}
+
+std::string captured_total_summary(const GrandTotals &grand)
 {
     testing::internal::CaptureStdout();
-    print_summary(scope, &totals);
+    print_total_summary(&grand);
     return without_cr(testing::internal::GetCapturedStdout());
 }
 
 TEST(Summaries, ArgumentBlocks)
 {
-    EXPECT_EQ(captured_summary(ARGUMENT_SUMMARY, Totals{3, 2, 0, 3, 1513, 4}),
+    EXPECT_EQ(captured_argument_summary(3, RunTotals{0, 3, 1, 1513, 4}),
               "\n"
               " Entries:                3  (2)\n"
               " Directories:            0  Files:             3\n"
               " Bytes:              1,513  Blocks:            4\n");
-    EXPECT_EQ(captured_summary(ARGUMENT_SUMMARY, Totals{2, 2, 1, 1, 1048576, 2048}),
+    EXPECT_EQ(captured_argument_summary(2, RunTotals{1, 1, 0, 1048576, 2048}),
               "\n"
               " Entries:                2  (2)\n"
               " Directories:            1  Files:             1\n"
               " Bytes:          1,048,576  Blocks:        2,048\n");
-    EXPECT_EQ(captured_summary(ARGUMENT_SUMMARY, Totals{}),
+    EXPECT_EQ(captured_argument_summary(0, RunTotals{}),
               " Entries:                0  (0)\n"
               " Directories:            0  Files:             0\n"
               " Bytes:                  0  Blocks:            0\n");
-    EXPECT_EQ(captured_summary(ARGUMENT_SUMMARY, Totals{1, 1, 0, 1, 1000000000000ULL, 1953125000}),
+    EXPECT_EQ(captured_argument_summary(1, RunTotals{0, 1, 0, 1000000000000ULL, 1953125000}),
               "\n"
               " Entries:                1  (1)\n"
               " Directories:            0  Files:             1\n"
               " Bytes:       1,000,000,000,000  Blocks: 1,953,125,000\n");
+    EXPECT_EQ(captured_argument_summary(2, RunTotals{2, 0, 2, 0, 0}),
+              "\n"
+              " Entries:                2  (0)\n"
+              " Directories:            2  Files:             0\n"
+              " Bytes:                  0  Blocks:            0\n");
 }
 
 TEST(Summaries, TotalBlock)
 {
-    EXPECT_EQ(captured_summary(RUN_SUMMARY, Totals{5, 4, 1, 4, 1050089, 2052}),
+    EXPECT_EQ(captured_total_summary(GrandTotals{5, 1, 4, 4, 1050089, 2052}),
               "\n"
               " Total Entries:                5  (4)\n"
               " Total Directories:            1  Files:             4\n"
               " Total Bytes:          1,050,089  Blocks:        2,052\n");
-    EXPECT_EQ(captured_summary(RUN_SUMMARY, Totals{}),
+    EXPECT_EQ(captured_total_summary(GrandTotals{}),
               "\n"
               " Total Entries:                0  (0)\n"
               " Total Directories:            0  Files:             0\n"
               " Total Bytes:                  0  Blocks:            0\n");
 }
 
-TEST(AddTotals, SumsOfTheArguments)
+TEST(AddGrandTotals, SumsOfTheArguments)
 {
-    Totals run = {};
-    const Totals first = {3, 2, 0, 3, 1513, 4};
-    const Totals second = {2, 2, 1, 1, 1048576, 2048};
-    const Totals nothing = {};
-    add_totals(&run, &first);
-    add_totals(&run, &nothing);
-    add_totals(&run, &second);
-    expect_totals(run, Totals{5, 4, 1, 4, 1050089, 2052});
+    reset_globals();
+    GrandTotals grand = {};
+    run_totals = RunTotals{0, 3, 1, 1513, 4};
+    add_grand_totals(&grand, 3);
+    run_totals = RunTotals{};
+    add_grand_totals(&grand, 0);
+    run_totals = RunTotals{1, 1, 0, 1048576, 2048};
+    add_grand_totals(&grand, 2);
+    expect_grand_totals(grand, GrandTotals{5, 1, 4, 4, 1050089, 2052});
 }
 
 TEST(SaturatingAdd, StopsAtTheLargestCount)
@@ -304,29 +330,25 @@ TEST(SaturatingAdd, StopsAtTheLargestCount)
 
 TEST(SaturatingAdd, CountersAndTotalsStayAtTheLargestCount)
 {
-    Totals totals = {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, 0, 0};
-    const WIN32_FIND_DATAA entries[] = {make_entry("f", 0x20, 1), make_entry("d", 0x10, 1)};
-    for (const WIN32_FIND_DATAA &entry : entries) count_entry(&totals, &entry);
-    EXPECT_EQ(totals.entries, INT32_MAX);
-    EXPECT_EQ(totals.visible_entries, INT32_MAX);
-    EXPECT_EQ(totals.files, INT32_MAX);
-    EXPECT_EQ(totals.directories, INT32_MAX);
+    reset_globals();
+    run_totals = RunTotals{INT32_MAX, INT32_MAX, INT32_MAX, 0, 0};
+    const WIN32_FIND_DATAA entries[] = {make_entry("f", 0x22, 1), make_entry("d", 0x14, 1)};
+    for (const WIN32_FIND_DATAA &entry : entries) printed_entry("", ".", entry);
+    EXPECT_EQ(run_totals.directories, INT32_MAX);
+    EXPECT_EQ(run_totals.files, INT32_MAX);
+    EXPECT_EQ(run_totals.hidden_system, INT32_MAX);
 
-    const Totals hidden = {INT32_MAX, 0, INT32_MAX, INT32_MAX, 0, 0};
-    const std::string block = captured_summary(ARGUMENT_SUMMARY, hidden);
+    const std::string block = captured_argument_summary(INT32_MAX, run_totals);
     EXPECT_NE(block.find(" Entries:     2,147,483,647  (0)\n"), std::string::npos) << block;
     EXPECT_NE(block.find(" Directories: 2,147,483,647  Files:  2,147,483,647\n"), std::string::npos)
         << block;
 
-    Totals run = {INT32_MAX - 1, INT32_MAX - 1, INT32_MAX - 1, INT32_MAX - 1, 0, 0};
-    const Totals argument = {4, 4, 2, 2, 0, 0};
-    add_totals(&run, &argument);
-    add_totals(&run, &argument);
-    EXPECT_EQ(run.entries, INT32_MAX);
-    EXPECT_EQ(run.visible_entries, INT32_MAX);
-    EXPECT_EQ(run.directories, INT32_MAX);
-    EXPECT_EQ(run.files, INT32_MAX);
-    const std::string totals_block = captured_summary(RUN_SUMMARY, run);
+    GrandTotals grand = {INT32_MAX - 1, INT32_MAX - 1, INT32_MAX - 1, INT32_MAX - 1, 0, 0};
+    run_totals = RunTotals{2, 2, 0, 0, 0};
+    add_grand_totals(&grand, 4);
+    add_grand_totals(&grand, 4);
+    expect_grand_totals(grand, GrandTotals{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, 0, 0});
+    const std::string totals_block = captured_total_summary(grand);
     EXPECT_NE(totals_block.find(" Total Entries:     2,147,483,647  (2,147,483,647)\n"),
               std::string::npos)
         << totals_block;

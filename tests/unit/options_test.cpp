@@ -60,7 +60,9 @@ Ending parse_until_end(Args &args)
 std::string flags_set()
 {
     std::string letters;
-    if (settings.list_dot_entries) letters += 'a';
+    if (settings.show_all) letters += 'a';
+    if (settings.show_all_but_dots) letters += 'A';
+    if (settings.option_D) letters += 'D';
     if (settings.long_listing) letters += 'l';
     if (settings.short_names) letters += 'm';
     if (settings.show_summary) letters += 'n';
@@ -92,9 +94,9 @@ TEST(Options, FlagsAndWhereScanningStops)
         {{"trawl", "*.c"}, 1, ""},
         {{"trawl", "-l", "-r", "*.c"}, 3, "lr"},
         {{"trawl", "-lr", "*.c"}, 2, "lr"},
-        {{"trawl", "-aADlmnrv", "x"}, 2, "almnrv"},
-        {{"trawl", "-A", "x"}, 2, "a"},
-        {{"trawl", "-D", "-l", "x"}, 3, "l"},
+        {{"trawl", "-aADlmnrv", "x"}, 2, "aADlmnrv"},
+        {{"trawl", "-A", "x"}, 2, "A"},
+        {{"trawl", "-D", "-l", "x"}, 3, "Dl"},
         {{"trawl", "-ll", "-l", "x"}, 3, "l"},
         {{"trawl", "-l", "-", "-r", "x"}, 4, "lr"},
         {{"trawl", "-"}, 2, ""},
@@ -127,6 +129,8 @@ TEST(Options, ValueIsTheWholeNextArgumentInPlace)
     Args args = make_args({"trawl", "-t", "-?", "-g", "-l", "-u", "", "x"});
     EXPECT_EQ(parse(args), 7);
     EXPECT_EQ(settings.type_test, args.argv[2]);
+    EXPECT_EQ(settings.option_g_value, args.argv[4]);
+    EXPECT_EQ(settings.option_u_value, args.argv[6]);
     EXPECT_EQ(settings.long_listing, 0);
 }
 
@@ -174,10 +178,10 @@ TEST(Options, FlagGroupMayEndInADateOption)
     Args args = make_args({"trawl", "-ld", "2011-06-15", "x"});
     EXPECT_EQ(parse(args), 3);
     EXPECT_EQ(settings.long_listing, 1);
-    EXPECT_EQ(settings.first_date_test.text, args.argv[2]);
-    EXPECT_EQ(settings.first_date_test.time.dwHighDateTime, (DWORD)(129525696000000000ULL >> 32));
-    EXPECT_EQ(settings.first_date_test.time.dwLowDateTime, (DWORD)129525696000000000ULL);
-    EXPECT_EQ(settings.last_date_test.text, nullptr);
+    EXPECT_EQ(settings.date_test.text, args.argv[2]);
+    EXPECT_EQ(settings.date_test.time.dwHighDateTime, (DWORD)(129525696000000000ULL >> 32));
+    EXPECT_EQ(settings.date_test.time.dwLowDateTime, (DWORD)129525696000000000ULL);
+    EXPECT_EQ(settings.date_test_prev.text, nullptr);
 }
 
 TEST(Options, GAndUSwallowThePattern)
@@ -186,35 +190,38 @@ TEST(Options, GAndUSwallowThePattern)
         reset_globals();
         Args args = make_args({"trawl", option, "*.c"});
         EXPECT_EQ(parse(args), argc_of(args)) << option;
+        const char *stored = option[1] == 'g' ? settings.option_g_value : settings.option_u_value;
+        EXPECT_EQ(stored, args.argv[2]) << option;
     }
 }
 
+// date_test holds the last -d; date_test_prev the first, once there are two.
 TEST(Options, FirstAndLastDateApply)
 {
     reset_globals();
     Args one = make_args({"trawl", "-d1999", "x"});
     EXPECT_EQ(parse(one), 2);
-    EXPECT_EQ(one.argv[1] + 2, settings.first_date_test.text);
-    EXPECT_EQ(settings.last_date_test.text, nullptr);
+    EXPECT_EQ(settings.date_test.text, one.argv[1] + 2);
+    EXPECT_EQ(settings.date_test_prev.text, nullptr);
 
     reset_globals();
     Args two = make_args({"trawl", "-d1999", "-d", "+2005", "x"});
     EXPECT_EQ(parse(two), 4);
-    EXPECT_EQ(settings.first_date_test.text, two.argv[1] + 2);
-    EXPECT_EQ(settings.last_date_test.text, two.argv[3]);
+    EXPECT_EQ(settings.date_test_prev.text, two.argv[1] + 2);
+    EXPECT_EQ(settings.date_test.text, two.argv[3]);
     FILETIME y1999 = {}, y2005 = {};
     ASSERT_EQ(parse_date_spec("1999", &y1999), 1);
     ASSERT_EQ(parse_date_spec("2005", &y2005), 1);
-    EXPECT_EQ(compare_filetimes(settings.first_date_test.time, y1999), 0);
-    EXPECT_EQ(compare_filetimes(settings.last_date_test.time, y2005), 0);
+    EXPECT_EQ(compare_filetimes(settings.date_test_prev.time, y1999), 0);
+    EXPECT_EQ(compare_filetimes(settings.date_test.time, y2005), 0);
 
     reset_globals();
     Args three = make_args({"trawl", "-d1999", "-d2002", "-d-2005", "x"});
     EXPECT_EQ(parse(three), 4);
-    EXPECT_EQ(settings.first_date_test.text, three.argv[1] + 2);
-    EXPECT_EQ(settings.last_date_test.text, three.argv[3] + 2);
-    EXPECT_EQ(compare_filetimes(settings.first_date_test.time, y1999), 0);
-    EXPECT_EQ(compare_filetimes(settings.last_date_test.time, y2005), 0);
+    EXPECT_EQ(settings.date_test_prev.text, three.argv[1] + 2);
+    EXPECT_EQ(settings.date_test.text, three.argv[3] + 2);
+    EXPECT_EQ(compare_filetimes(settings.date_test_prev.time, y1999), 0);
+    EXPECT_EQ(compare_filetimes(settings.date_test.time, y2005), 0);
 }
 
 // The parts of an entry's record the walk must read for the options given.

@@ -21,14 +21,6 @@
 
 namespace {
 
-const uint64_t TICKS_PER_SECOND = 10000000;
-const int64_t SECONDS_1601_TO_1970 = 11644473600LL;
-
-uint64_t ticks_of(const FILETIME &t)
-{
-    return (uint64_t)t.dwHighDateTime << 32 | t.dwLowDateTime;
-}
-
 std::string backslashed(std::string path)
 {
     for (char &c : path)

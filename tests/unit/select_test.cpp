@@ -58,7 +58,7 @@ TEST(EntrySelected, DatePrefixesWithInclusiveBounds)
     for (int slot = 0; slot < 2; slot++) {
         for (const PrefixRow &row : PREFIX_ROWS) {
             reset_globals();
-            DateTest *test = slot == 0 ? &settings.first_date_test : &settings.last_date_test;
+            DateTest *test = slot == 0 ? &settings.date_test : &settings.date_test_prev;
             test->text = row.text;
             test->time = filetime_of(instant);
             const WIN32_FIND_DATAA before = make_entry("a", 0x20, 0, instant - 1);
@@ -74,10 +74,10 @@ TEST(EntrySelected, DatePrefixesWithInclusiveBounds)
 TEST(EntrySelected, TwoDatesKeepTheSpanBothEndsIncluded)
 {
     reset_globals();
-    settings.first_date_test.text = "+2011-01-01";
-    settings.first_date_test.time = filetime_of(1000);
-    settings.last_date_test.text = "-2011-12-31:23:59:59";
-    settings.last_date_test.time = filetime_of(2000);
+    settings.date_test_prev.text = "+2011-01-01";
+    settings.date_test_prev.time = filetime_of(1000);
+    settings.date_test.text = "-2011-12-31:23:59:59";
+    settings.date_test.time = filetime_of(2000);
     const struct {
         uint64_t written;
         int expected;
@@ -203,8 +203,8 @@ TEST(EntrySelected, CriteriaAllApply)
 
     // Each criterion alone can reject.
     reset_globals();
-    settings.first_date_test.text = "+";
-    settings.first_date_test.time = filetime_of(100);
+    settings.date_test.text = "+";
+    settings.date_test.time = filetime_of(100);
     settings.size_test.text = "-";
     settings.size_test.bytes = 10;
     const WIN32_FIND_DATAA both = make_entry("a", 0x20, 10, 100);
