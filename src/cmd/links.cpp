@@ -1,30 +1,35 @@
 // The directories a walk has entered through links, so that each is
 // descended once per argument.
 //
-// A fixed open-addressing table: no allocation, and cleared only when an
-// argument's walk has used it.  When it is full, further links are not
-// descended; the walk stays bounded whatever the tree.
-#include <cstring>
+// A hash set that grows with the number of distinct directories reached
+// through links, and stays empty (allocating nothing) in trees without
+// links.  The walk gives a limit far above any real tree, so that a tree
+// made of links alone cannot take all the memory; a link beyond it is the
+// walk's to report.
+#include <cstddef>
+#include <new>
+#include <unordered_set>
 
 #include "trawl.h"
 
 namespace {
 
-const unsigned LINK_TARGET_SLOTS = 1u << 15;
-
-struct LinkTargets {
-    DirectoryIdentity identities[LINK_TARGET_SLOTS];
-    unsigned char used[LINK_TARGET_SLOTS];
-    unsigned count;
+struct IdentityHash {
+    size_t operator()(const DirectoryIdentity &identity) const
+    {
+        uint64_t mixed = (identity.index ^ (identity.volume << 29)) * 0x9E3779B97F4A7C15ULL;
+        return (size_t)(mixed ^ (mixed >> 32));
+    }
 };
 
-LinkTargets link_targets;
+struct IdentityEqual {
+    bool operator()(const DirectoryIdentity &a, const DirectoryIdentity &b) const
+    {
+        return same_directory(&a, &b) != 0;
+    }
+};
 
-unsigned slot_of(const DirectoryIdentity *identity)
-{
-    uint64_t mixed = (identity->index ^ (identity->volume << 29)) * 0x9E3779B97F4A7C15ULL;
-    return (unsigned)(mixed >> 40) & (LINK_TARGET_SLOTS - 1);
-}
+std::unordered_set<DirectoryIdentity, IdentityHash, IdentityEqual> link_targets;
 
 }  // namespace
 
@@ -35,22 +40,18 @@ int same_directory(const DirectoryIdentity *a, const DirectoryIdentity *b)
 
 void forget_link_targets()
 {
-    if (link_targets.count == 0) return;
-    memset(link_targets.used, 0, sizeof link_targets.used);
-    link_targets.count = 0;
+    link_targets.clear();
 }
 
-int remember_link_target(const DirectoryIdentity *identity)
+LinkTarget remember_link_target(const DirectoryIdentity *identity, size_t limit)
 {
-    // Kept at most three quarters full, so a probe always ends at a free slot.
-    unsigned slot = slot_of(identity);
-    while (link_targets.used[slot]) {
-        if (same_directory(&link_targets.identities[slot], identity)) return 0;
-        slot = (slot + 1) & (LINK_TARGET_SLOTS - 1);
+    if (link_targets.count(*identity)) return LINK_TARGET_SEEN;
+    if (link_targets.size() >= limit) return LINK_TARGET_OVER_LIMIT;
+    // Memory that runs out first is a lower limit, reported the same way.
+    try {
+        link_targets.insert(*identity);
+    } catch (const std::bad_alloc &) {
+        return LINK_TARGET_OVER_LIMIT;
     }
-    if (link_targets.count >= LINK_TARGET_SLOTS / 4 * 3) return 0;
-    link_targets.used[slot] = 1;
-    link_targets.identities[slot] = *identity;
-    link_targets.count++;
-    return 1;
+    return LINK_TARGET_NEW;
 }
