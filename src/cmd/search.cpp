@@ -188,13 +188,19 @@ static int is_on_current_path(const Walk *walk, PathLevel *level, const Director
 // descending it would go round the loop until the path limit.  Links that
 // close no loop can still multiply the paths (as in /sys, where siblings
 // link to each other), so each directory reached through a link is
-// descended once per argument.
-static int link_may_be_descended(const Walk *walk, PathLevel *level, const char *directory)
+// descended once per argument.  Past the limit of directories remembered
+// the link is not descended, and says so: its tree is missing from the
+// output.
+static int link_may_be_descended(const Walk *walk, PathLevel *level, const char *directory,
+                                 const ShownPath *shown, const char *name)
 {
     DirectoryIdentity target;
     if (!identity_of(walk, directory, &target)) return 0;
     if (is_on_current_path(walk, level, &target)) return 0;
-    return remember_link_target(&target);
+    LinkTarget verdict = remember_link_target(&target, LINK_TARGETS_MAX);
+    if (verdict == LINK_TARGET_OVER_LIMIT)
+        report_entry(shown, name, "not searched: too many directories reached through links");
+    return verdict == LINK_TARGET_NEW;
 }
 
 // Searches one directory and everything below it.  Each level owns one
@@ -226,7 +232,8 @@ static void search_directory(Walk *walk, const char *directory, const char *show
             continue;
         }
         if (!join_path(spec, sizeof spec, "", directory, entry->cFileName)) continue;
-        if (descent == DESCENDED_IF_LINK_ALLOWS && !link_may_be_descended(walk, &level, spec))
+        if (descent == DESCENDED_IF_LINK_ALLOWS &&
+            !link_may_be_descended(walk, &level, spec, &shown_path, entry->cFileName))
             continue;
         search_directory(walk, spec, spec, &level);
     } while (scan_next(&scan));

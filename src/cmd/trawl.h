@@ -124,11 +124,17 @@ struct SplitArgument {
 // 0 when the directory part does not fit its buffer.
 int split_argument(const char *argument, SplitArgument *split);
 
-// links: a directory reached through a link is descended once per argument
+// links: a directory reached through a link is descended once per argument.
+// An argument's walk remembers up to LINK_TARGETS_MAX such directories; a
+// link to one more is named on standard error and not searched.
+enum { LINK_TARGETS_MAX = 1000000 };
+enum LinkTarget { LINK_TARGET_NEW, LINK_TARGET_SEEN, LINK_TARGET_OVER_LIMIT };
 int same_directory(const DirectoryIdentity *a, const DirectoryIdentity *b);
 void forget_link_targets();
-// 1 the first time a directory is offered in this argument's walk.
-int remember_link_target(const DirectoryIdentity *identity);
+// NEW the first time a directory is offered in this argument's walk (and
+// then remembered), SEEN after that, OVER_LIMIT for a new one when limit
+// directories are remembered already.
+LinkTarget remember_link_target(const DirectoryIdentity *identity, size_t limit);
 
 // entry selection
 int compare_filetimes(FILETIME a, FILETIME b);

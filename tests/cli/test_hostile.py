@@ -130,6 +130,15 @@ class LinkCycles(TreeTest):
             ("two links to one directory",
              ["x/", "x/h.c", ("l1", "x"), ("l2", "x")], ["*"], "l1 l2 x x\\h.c l1\\h.c|l2\\h.c"),
         ]
+        # More distinct directories through links than a fixed table would
+        # hold.  Wine takes 20 s and more over it; there the unit test of the
+        # set of directories stands in.
+        if not harness.WINDOWS:
+            cases.append(
+                ("30,000 links to 30,000 directories",
+                 ["tree/"] + [e for i in range(30000) for e in ("t/%d/" % i, "t/%d/hit.txt" % i,
+                                                                  ("tree/%d" % i, "../t/%d" % i))],
+                 ["tree\\hit.txt"], " ".join("tree\\%d\\hit.txt" % i for i in range(30000))))
         for title, entries, args, lines in cases:
             with self.subTest(title):
                 self.tearDown()
@@ -140,7 +149,8 @@ class LinkCycles(TreeTest):
                     else:
                         self.make(entry)
                 result = self.trawl(*args)
-                chosen = [next((one for one in line.split("|") if one in result.lines()), line)
+                listed = set(result.lines())
+                chosen = [next((one for one in line.split("|") if one in listed), line)
                           for line in lines.split()]
                 self.assertRun(result, out="".join(line + "\n" for line in chosen),
                                ordered=False)
