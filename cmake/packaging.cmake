@@ -5,11 +5,21 @@
 #   (cd build/native && cpack)       -> trawl_1.0_amd64.deb
 #   (cd build/windows && cpack)      -> trawl-1.0-win64.zip
 #
-# Two components: "program" (the executable, its manual and the licence) and
-# "library" (libwildcat.a, wildcat.h, the CMake package and wildcat.pc).  The .deb holds
-# both; the .zip holds the program only.
+# Two components: "program" (the executable, its manual, the changelog and
+# the licence) and "library" (libwildcat.a, wildcat.h, the CMake package and
+# wildcat.pc).  The .deb holds both; the .zip holds the program only.
+#
+# The native install is laid out as Debian wants a package: the manual and
+# the changelog (CHANGELOG, kept in the form of a Debian native package's
+# changelog) compressed with gzip -9n, the licence as a machine-readable
+# copyright file made from LICENSE, and the library's files under
+# lib/<multiarch triplet> where the compiler has one, which is where
+# Debian's pkg-config and CMake look for them.
 
 include(CMakePackageConfigHelpers)
+
+# The package's maintainer, and the contact in its copyright file.
+set(CPACK_PACKAGE_CONTACT "The trawl project <trawl@example.org>")
 
 set(TRAWL_WINDOWS_PACKAGE OFF)
 if(WIN32)
@@ -44,15 +54,49 @@ if(TRAWL_WINDOWS_PACKAGE)
   endif()
 else()
   install(TARGETS trawl RUNTIME DESTINATION bin COMPONENT program)
-  install(FILES doc/trawl.1 DESTINATION share/man/man1 COMPONENT program)
-  install(FILES LICENSE DESTINATION share/doc/trawl COMPONENT program)
+
+  find_program(TRAWL_GZIP gzip REQUIRED)
+  set(trawl_compressed "")
+  foreach(pair "doc/trawl.1;trawl.1.gz" "CHANGELOG;changelog.gz")
+    list(GET pair 0 input)
+    list(GET pair 1 output)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${output}
+      COMMAND ${CMAKE_COMMAND}
+              -DGZIP=${TRAWL_GZIP}
+              -DINPUT=${CMAKE_CURRENT_SOURCE_DIR}/${input}
+              -DOUTPUT=${CMAKE_BINARY_DIR}/${output}
+              -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/gzip.cmake
+      DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${input} ${CMAKE_CURRENT_SOURCE_DIR}/cmake/gzip.cmake
+      VERBATIM)
+    list(APPEND trawl_compressed ${CMAKE_BINARY_DIR}/${output})
+  endforeach()
+  add_custom_target(trawl_compressed_docs ALL DEPENDS ${trawl_compressed})
+  install(FILES ${CMAKE_BINARY_DIR}/trawl.1.gz DESTINATION share/man/man1 COMPONENT program)
+  install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION share/doc/trawl COMPONENT program)
+
+  # The copyright file: the copyright line of LICENSE and the licence text
+  # below it, indented, with "." for each empty line.
+  file(READ ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE trawl_license)
+  if(NOT trawl_license MATCHES "\nCopyright \\(c\\) ([^\n]+)\n\n(.+)$")
+    message(FATAL_ERROR "LICENSE has no line \"Copyright (c) ...\" followed by the licence")
+  endif()
+  set(TRAWL_COPYRIGHT_HOLDERS "${CMAKE_MATCH_1}")
+  string(STRIP "${CMAKE_MATCH_2}" trawl_license)
+  string(REPLACE "\n\n" "\n.\n" trawl_license "${trawl_license}")
+  string(REPLACE "\n" "\n " TRAWL_LICENSE_TEXT " ${trawl_license}")
+  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/copyright.in ${CMAKE_BINARY_DIR}/copyright @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/copyright DESTINATION share/doc/trawl COMPONENT program)
 endif()
 
 # --- the wildcard library and its CMake package ----------------------------
 
-set(WILDCAT_CMAKE_DIR lib/cmake/wildcat)
+set(WILDCAT_LIB_DIR lib)
+if(CMAKE_LIBRARY_ARCHITECTURE AND NOT TRAWL_WINDOWS_PACKAGE)
+  set(WILDCAT_LIB_DIR lib/${CMAKE_LIBRARY_ARCHITECTURE})
+endif()
+set(WILDCAT_CMAKE_DIR ${WILDCAT_LIB_DIR}/cmake/wildcat)
 install(TARGETS wildcat EXPORT wildcatTargets
-  ARCHIVE DESTINATION lib COMPONENT library
+  ARCHIVE DESTINATION ${WILDCAT_LIB_DIR} COMPONENT library
   INCLUDES DESTINATION include)
 install(FILES src/lib/wildcat.h DESTINATION include COMPONENT library)
 install(EXPORT wildcatTargets
@@ -77,15 +121,16 @@ install(FILES
 set(WILDCAT_PC_TEMPLATE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wildcat.pc.in)
 install(CODE "
   set(PROJECT_VERSION ${PROJECT_VERSION})
+  set(WILDCAT_LIB_DIR ${WILDCAT_LIB_DIR})
   configure_file(${WILDCAT_PC_TEMPLATE} ${CMAKE_BINARY_DIR}/wildcat.pc @ONLY)"
   COMPONENT library)
-install(FILES ${CMAKE_BINARY_DIR}/wildcat.pc DESTINATION lib/pkgconfig COMPONENT library)
+install(FILES ${CMAKE_BINARY_DIR}/wildcat.pc DESTINATION ${WILDCAT_LIB_DIR}/pkgconfig
+  COMPONENT library)
 
 # --- CPack -----------------------------------------------------------------
 
 set(CPACK_PACKAGE_NAME trawl)
 set(CPACK_PACKAGE_VENDOR "The trawl project")
-set(CPACK_PACKAGE_CONTACT "The trawl project <trawl@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "find files by wildcard pattern, date, size and attributes")
@@ -114,12 +159,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
-  find_program(TRAWL_DPKG_SHLIBDEPS dpkg-shlibdeps)
-  if(TRAWL_DPKG_SHLIBDEPS)
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
-  endif()
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/cpack-options.cmake)
 endif()
 
 include(CPack)
@@ -140,11 +181,14 @@ if(BUILD_TESTING AND NOT CMAKE_CROSSCOMPILING)
       COMMAND ${Python3_EXECUTABLE} ${trawl_install_tests}/check_install.py
               --build ${CMAKE_BINARY_DIR} --cmake ${CMAKE_COMMAND}
               --consumer ${trawl_install_tests}/consumer
-              --c-consumer ${trawl_install_tests}/consumer_c)
-    # cpack -G DEB, unpacked with dpkg -x, and the packaged trawl run.
+              --c-consumer ${trawl_install_tests}/consumer_c
+              --libdir ${WILDCAT_LIB_DIR})
+    # cpack -G DEB, checked by lintian, unpacked with dpkg -x, and the
+    # packaged trawl run.
     add_test(NAME package_deb
       COMMAND ${Python3_EXECUTABLE} ${trawl_install_tests}/check_deb.py
-              --build ${CMAKE_BINARY_DIR} --cpack ${CMAKE_CPACK_COMMAND})
+              --build ${CMAKE_BINARY_DIR} --cpack ${CMAKE_CPACK_COMMAND}
+              --libdir ${WILDCAT_LIB_DIR} --release-date ${TRAWL_RELEASE_DATE})
     set_tests_properties(install_consumer package_deb PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
   endif()
   # The manual page renders without warnings and covers every option.

@@ -381,18 +381,17 @@ ssize_t read_xattr(int dir_fd, const char *name, char *text, size_t size)
     return getxattr(path, DOS_ATTRIBUTE_XATTR, text, size);
 }
 
-// 0 when the entry cannot be read.  No attribute, a file system without
-// them, or a value too long for Wine to read all mean none is stored.
+// Always 1: an attribute that cannot be read is one that is not stored.
+// Reading it needs read permission on the entry, which a user who may stat
+// it need not have, and no attribute, a file system without them or a
+// value too long for Wine to read come to the same.  The entry's letters
+// then follow from its mode alone, as Wine shows them; whether the entry
+// can be described at all is for its stat to say.
 int stored_dos_attributes(int dir_fd, const char *name, DWORD *stored)
 {
     char text[65];  // Wine reads at most 64 bytes and ignores a longer value
     ssize_t length = read_xattr(dir_fd, name, text, sizeof text - 1);
-    *stored = 0;
-    if (length >= 0)
-        *stored = parse_dos_attribute_text(text, length);
-    else if (errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ERANGE &&
-             errno != ENOENT && errno != ELOOP)
-        return 0;
+    *stored = length >= 0 ? parse_dos_attribute_text(text, length) : 0;
     return 1;
 }
 

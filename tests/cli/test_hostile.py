@@ -13,7 +13,8 @@ import tempfile
 import time
 
 import harness
-from harness import PipeReader, TreeTest, run_to
+from harness import PipeReader, TreeTest, run_to, set_mtime, utc_ns
+from test_listing import long_line, summary
 
 # The longest specification the enumeration takes, the terminating NUL not
 # counted.  The native layer takes MAX_PATH less one; Wine converts an ANSI
@@ -229,10 +230,24 @@ class UnreadableDirectories(TreeTest):
         self.assertRun(result, out="open\\f\n", status=1)
 
 
+def as_another_user():
+    """A command to put in front of trawl that runs it as the user nobody,
+    to whom what root makes belongs to someone else, or None."""
+    if os.geteuid() != 0:
+        return None
+    prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"]
+    try:
+        done = subprocess.run(prefix + ["true"])
+    except OSError:
+        return None
+    return prefix if done.returncode == 0 else None
+
+
 class UnreadableDetails(TreeTest):
     """A directory that can be read but not searched: its names are known,
     their details are not.  Options that need the details report each such
-    entry and leave it out; without them the name is listed."""
+    entry and leave it out; without them the name is listed.  An entry the
+    user may stat but not read is described by its stat."""
 
     def test_entries_without_details(self):
         prefix = rights_dropped(self)
@@ -259,6 +274,31 @@ class UnreadableDetails(TreeTest):
                     self.assertEqual(result.status, 0 if listed else 1)
         finally:
             os.chmod(self.path("d"), 0o755)
+
+    def test_entries_the_user_may_not_read(self):
+        if harness.WINDOWS:
+            self.skipTest("the Wine prefix belongs to root, and Wine runs only for its owner")
+        prefix = as_another_user()
+        if prefix is None:
+            self.skipTest("needs root, to make entries that another user may not read")
+        os.chmod(self.root, 0o755)
+        self.make(("secret", 1000), "locked/", "locked/inner")
+        os.chmod(self.path("secret"), 0o600)
+        os.chmod(self.path("locked"), 0o711)
+        for name in ("secret", "locked"):
+            set_mtime(self.path(name), utc_ns(2024, 5, 17, 9, 30, 5))
+        secret = long_line("----a-w", "1,000", "2024-05-17 09:30:05", "secret")
+        locked = long_line("d-----w", "0", "2024-05-17 09:30:05", "locked")
+        cases = [
+            # arguments, standard output (the locked directory cannot be listed)
+            (["-l", "secret"], secret + "\n" + summary(1, 1, 0, 1, 1000, 2)),
+            (["-l", "*"], secret + locked + "\n" + summary(2, 2, 1, 1, 1000, 2)),
+            (["-n", "-td", "*"], "locked\n\n" + summary(1, 1, 1, 0, 0, 0)),
+            (["-n", "-t!d", "*"], "secret\n\n" + summary(1, 1, 0, 1, 1000, 2)),
+        ]
+        for args, out in cases:
+            with self.subTest(args=args):
+                self.assertRun(harness.run(args, self.root, prefix=prefix), out=out)
 
 
 class HostileNames(TreeTest):

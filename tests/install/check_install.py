@@ -16,16 +16,18 @@ from install_checks import information_text_ok, run
 
 SKIP = 77
 
+# "LIB" stands for the library's directory, lib or lib/<multiarch triplet>.
 EXPECTED = [
     "bin/trawl",
-    "share/man/man1/trawl.1",
-    "share/doc/trawl/LICENSE",
-    "lib/libwildcat.a",
+    "share/man/man1/trawl.1.gz",
+    "share/doc/trawl/changelog.gz",
+    "share/doc/trawl/copyright",
+    "LIB/libwildcat.a",
     "include/wildcat.h",
-    "lib/cmake/wildcat/wildcatConfig.cmake",
-    "lib/cmake/wildcat/wildcatConfigVersion.cmake",
-    "lib/cmake/wildcat/wildcatTargets.cmake",
-    "lib/pkgconfig/wildcat.pc",
+    "LIB/cmake/wildcat/wildcatConfig.cmake",
+    "LIB/cmake/wildcat/wildcatConfigVersion.cmake",
+    "LIB/cmake/wildcat/wildcatTargets.cmake",
+    "LIB/pkgconfig/wildcat.pc",
 ]
 
 
@@ -39,10 +41,10 @@ def foreign_symbols(library):
     return [symbol for symbol in symbols if not symbol.startswith("wildcat_")] if symbols else None
 
 
-def build_c_consumer(prefix, source, work):
+def build_c_consumer(libdir, source, work):
     """Compiles and runs the C consumer with the flags pkg-config gives for
     the installed wildcat.pc; the failure, or None."""
-    environment = dict(os.environ, PKG_CONFIG_PATH=os.path.join(prefix, "lib", "pkgconfig"),
+    environment = dict(os.environ, PKG_CONFIG_PATH=os.path.join(libdir, "pkgconfig"),
                        PKG_CONFIG_LIBDIR="")
     flags = run(["pkg-config", "--cflags", "--libs", "wildcat"], stdout=subprocess.PIPE, text=True,
                 env=environment)
@@ -69,6 +71,7 @@ def main():
     parser.add_argument("--cmake", default="cmake")
     parser.add_argument("--consumer", required=True)
     parser.add_argument("--c-consumer", required=True)
+    parser.add_argument("--libdir", default="lib")
     args = parser.parse_args()
 
     for tool in ("pkg-config", "nm", os.environ.get("CC", "cc")):
@@ -86,6 +89,7 @@ def main():
 
         failures = []
         for relative in EXPECTED:
+            relative = relative.replace("LIB", args.libdir, 1)
             if not os.path.isfile(os.path.join(prefix, relative)):
                 failures.append("not installed: " + relative)
         trawl = os.path.join(prefix, "bin", "trawl")
@@ -95,12 +99,13 @@ def main():
             print("\n".join(failures))
             return 1
 
-        foreign = foreign_symbols(os.path.join(prefix, "lib", "libwildcat.a"))
+        libdir = os.path.join(prefix, args.libdir)
+        foreign = foreign_symbols(os.path.join(libdir, "libwildcat.a"))
         if foreign is None or foreign:
             print("libwildcat.a defines symbols outside wildcat_:", foreign)
             return 1
 
-        failure = build_c_consumer(prefix, args.c_consumer, work)
+        failure = build_c_consumer(libdir, args.c_consumer, work)
         if failure:
             print(failure)
             return 1
