@@ -381,18 +381,18 @@ ssize_t read_xattr(int dir_fd, const char *name, char *text, size_t size)
     return getxattr(path, DOS_ATTRIBUTE_XATTR, text, size);
 }
 
-// Always 1: an attribute that cannot be read is one that is not stored.
+// The hidden and system bits stored for the entry.  An attribute that
+// cannot be read is one that is not stored.
 // Reading it needs read permission on the entry, which a user who may stat
 // it need not have, and no attribute, a file system without them or a
 // value too long for Wine to read come to the same.  The entry's letters
 // then follow from its mode alone, as Wine shows them; whether the entry
 // can be described at all is for its stat to say.
-int stored_dos_attributes(int dir_fd, const char *name, DWORD *stored)
+DWORD stored_dos_attributes(int dir_fd, const char *name)
 {
     char text[65];  // Wine reads at most 64 bytes and ignores a longer value
     ssize_t length = read_xattr(dir_fd, name, text, sizeof text - 1);
-    *stored = length >= 0 ? parse_dos_attribute_text(text, length) : 0;
-    return 1;
+    return length >= 0 ? parse_dos_attribute_text(text, length) : 0;
 }
 
 }  // namespace
@@ -418,9 +418,7 @@ int read_entry_details(int dir_fd, const char *name, int parts, EntryDetails *de
             details->attributes |= FILE_ATTRIBUTE_READONLY;
     }
     if (parts & FIND_DATA_STORED_ATTRIBUTES) {
-        DWORD stored;
-        if (!stored_dos_attributes(dir_fd, name, &stored)) return 0;
-        details->attributes |= stored;
+        details->attributes |= stored_dos_attributes(dir_fd, name);
     }
     return 1;
 }
