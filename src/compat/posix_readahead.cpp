@@ -459,8 +459,6 @@ uint64_t thread_cpu_nanoseconds()
 }
 
 const int SAMPLE_ITEMS = 256;
-int debug_stepbacks;
-uint64_t debug_waits, debug_wait_ns, debug_idle_ns, debug_sleeps;
 const uint64_t STEP_BACK_NANOSECONDS = 50000000;
 
 struct CpuShare {
@@ -485,9 +483,8 @@ void check_cpu_share(CpuShare *share)
     if (++share->items < SAMPLE_ITEMS) return;
     uint64_t wall = monotonic_nanoseconds() - share->wall_start - share->slept;
     uint64_t cpu = thread_cpu_nanoseconds() - share->cpu_start;
-    if (cpu * 10 < wall * 7 && readahead_may_step_back && !getenv("RA_NOSTEP")) {
+    if (cpu * 10 < wall * 7 && readahead_may_step_back) {
         stepped_back.store(1, std::memory_order_seq_cst);
-        debug_stepbacks++;
         lock_plan();
         drop_plan();
         unlock_plan();
@@ -506,12 +503,10 @@ const int IDLE_SPINS = 4096;
 
 void wait_for_work(uint32_t seen, CpuShare *share)
 {
-    uint64_t t0 = monotonic_nanoseconds();
     for (int spins = 0; spins < IDLE_SPINS; spins++) {
-        if (work_word.load(std::memory_order_seq_cst) != seen) { debug_idle_ns += monotonic_nanoseconds() - t0; return; }
+        if (work_word.load(std::memory_order_seq_cst) != seen) return;
         cpu_pause();
     }
-    debug_idle_ns += monotonic_nanoseconds() - t0; debug_sleeps++;
     uint64_t start = monotonic_nanoseconds();
     helper_sleeping.store(1, std::memory_order_seq_cst);
     if (work_word.load(std::memory_order_seq_cst) == seen && !helper_stop.load(std::memory_order_seq_cst))
@@ -559,13 +554,45 @@ void end_helper()
     stop_word.store(1, std::memory_order_seq_cst);
     futex(&stop_word, FUTEX_WAKE_PRIVATE, 1, nullptr);
     pthread_join(helper_thread, nullptr);
-    if (getenv("RA_DEBUG")) fprintf(stderr, "adopted %llu read %llu stale %llu stepbacks %d waits %llu wait_us %llu idle_us %llu sleeps %llu\n", (unsigned long long)count_adopted.load(), (unsigned long long)count_read_ahead.load(), (unsigned long long)count_stale.load(), debug_stepbacks, (unsigned long long)debug_waits, (unsigned long long)debug_wait_ns/1000, (unsigned long long)debug_idle_ns/1000, (unsigned long long)debug_sleeps);
+}
+
+// In the plain searches the search judges the helper by what it finds: a
+// helper that has most directories ready pays, and one that is seldom
+// ahead (another process holds its CPU, or wakes and sleeps in turn with
+// the search) only costs.  After each few hundred directories opened, when
+// fewer than a third were ready, the search expects nothing for a while,
+// twice as long each time in a row: a run on a busy machine is then a run
+// by one thread with a short probe now and then.
+const uint32_t JUDGED_OPENS = 256;
+const uint64_t FIRST_PAUSE = 50000000, LONGEST_PAUSE = 800000000;
+uint32_t opens_judged, opens_ready;
+uint64_t pause_length = FIRST_PAUSE;
+uint64_t paused_until;
+
+void judge_helper(int ready)
+{
+    if (helper_parts.load(std::memory_order_relaxed)) return;  // it judges its CPU itself
+    opens_judged++;
+    opens_ready += ready;
+    if (opens_judged < JUDGED_OPENS) return;
+    if (opens_ready * 3 < opens_judged && readahead_may_step_back) {
+        paused_until = monotonic_nanoseconds() + pause_length;
+        pause_length = pause_length * 2 > LONGEST_PAUSE ? LONGEST_PAUSE : pause_length * 2;
+        drop_plan();
+    } else {
+        pause_length = FIRST_PAUSE;
+    }
+    opens_judged = opens_ready = 0;
 }
 
 // Whether the search should hand anything over now.
 int helper_available()
 {
-    return helper_running && !stepped_back.load(std::memory_order_relaxed);
+    if (!helper_running || stepped_back.load(std::memory_order_relaxed)) return 0;
+    if (paused_until == 0) return 1;
+    if (monotonic_nanoseconds() < paused_until) return 0;
+    paused_until = 0;
+    return 1;
 }
 
 // A listing the helper read is the search's once taken; only a fresh one is.
@@ -639,7 +666,7 @@ void readahead_expect_children(Listing *listing)
 // over it will not open (a link it judged, a directory gone).
 Listing *readahead_adopt(const char *path)
 {
-    if (!helper_running) return nullptr;
+    if (!helper_available()) return nullptr;
     const int LOOK_AHEAD = 64;
     lock_plan();
     search_cursor = -1;
@@ -647,6 +674,7 @@ Listing *readahead_adopt(const char *path)
     for (int seen = 0; r >= 0 && seen < LOOK_AHEAD && strcmp(plan[r].path, path) != 0; seen++)
         r = plan[r].next;
     if (r < 0 || strcmp(plan[r].path, path) != 0) {
+        judge_helper(0);
         unlock_plan();
         return nullptr;
     }
@@ -667,7 +695,6 @@ Listing *readahead_adopt(const char *path)
             cpu_pause();
             if (spins % 64 == 0 && monotonic_nanoseconds() - idle_since > LONGEST_WAIT) break;
         }
-        debug_waits++; debug_wait_ns += monotonic_nanoseconds() - start;
         lock_plan();
     }
     // Ready, still being read, waiting, or gone meanwhile (the helper could
@@ -678,6 +705,7 @@ Listing *readahead_adopt(const char *path)
         listing = take_ready(r);
     else if (state != PLAN_FREE)
         drop_with_descendants(r);
+    judge_helper(listing != nullptr);
     unlock_plan();
     return listing;
 }
