@@ -38,7 +38,7 @@ inline int fold(char character)
 // character c.  Returns the position behind the closing ']', or null when
 // the pattern ends inside the set; *admitted tells whether an item admits c
 // (the NUL included: matching rejects it).
-const char *scan_set(const char *p, char c, bool *admitted)
+__attribute__((noinline)) const char *scan_set(const char *p, char c, bool *admitted)
 {
     bool sense = true;
     if (*p == '!') {
@@ -65,7 +65,7 @@ const char *scan_set(const char *p, char c, bool *admitted)
     return *p == '\0' ? nullptr : p + 1;
 }
 
-enum Kind {
+enum Kind : unsigned char {
     END,
     LITERAL,   // one character equal to `character` after folding
     ANY_CHAR,  // '?'
@@ -76,19 +76,19 @@ enum Kind {
 };
 
 struct Item {
-    Kind kind;
     const char *next;  // behind the item; behind a CUT_OFF only the end
-    char character;    // LITERAL: the character, behind a quote the quoted one
-    bool any;          // STAR_RUN: it holds a '*'
-    bool admits;       // SET: it admits the name character given to next_item
+    Kind kind;
+    char character;  // LITERAL: the character, behind a quote the quoted one
+    bool any;        // STAR_RUN: it holds a '*'
+    bool admits;     // SET: it admits the name character given to next_item
 };
 
 // The item at p.  A set is read against the name character c; the passes
 // that match nothing give none.  Adjacent stars are one run: a '*' among
 // them lets it take anything, 0x1A alone stops it before the first '.'.
-inline Item next_item(const char *p, char c = '\0')
+__attribute__((always_inline)) inline Item next_item(const char *p, char c = '\0')
 {
-    Item item{LITERAL, p + 1, *p, false, false};
+    Item item{p + 1, LITERAL, *p, false, false};
     switch (*p) {
     case '\0':
         item.kind = END;
@@ -98,7 +98,8 @@ inline Item next_item(const char *p, char c = '\0')
     case '*':
     case DOT_STAR:
         item.kind = STAR_RUN;
-        for (; *p == '*' || *p == DOT_STAR; ++p) item.any = item.any || *p == '*';
+        do item.any = item.any || *p == '*';
+        while (*++p == '*' || *p == DOT_STAR);
         item.next = p;
         break;
     case '!': item.kind = p[1] == '\0' ? CUT_OFF : NEGATION; break;
@@ -110,14 +111,17 @@ inline Item next_item(const char *p, char c = '\0')
             item.next = p + 2;
         }
         break;
-    case '[':
+    case '[': {
+        bool admits;  // apart from the item, so that the item can stay in registers
         item.kind = SET;
-        item.next = scan_set(p + 1, c, &item.admits);
+        item.next = scan_set(p + 1, c, &admits);
+        item.admits = admits;
         if (item.next == nullptr) {
             item.kind = CUT_OFF;
             item.next = p + std::strlen(p);
         }
         break;
+    }
     }
     return item;
 }
@@ -129,13 +133,15 @@ struct Rest {
     bool backtracks;    // it holds a star run that can backtrack
 };
 
-Rest read_rest(const char *p)
+__attribute__((always_inline)) inline Rest read_rest(const char *p)
 {
     Rest shape{0, false, false};
     std::size_t runs = 0;
     bool tail_fixed = true;  // nothing since the last run keeps it from a fixed length
     bool negated = false;
-    for (Item item = next_item(p); item.kind != END; p = item.next, item = next_item(p)) {
+    while (*p != '\0') {
+        const Item item = next_item(p);
+        p = item.next;
         if (item.kind == STAR_RUN) {
             ++runs;
             tail_fixed = true;
@@ -199,13 +205,12 @@ void clear_above(const Table &t, std::uint64_t *row)
 // A run with a '*': every position up to the last one the rest matches from.
 void any_run_row(const Table &t, bool own_edge)
 {
-    const std::uint64_t all = ~std::uint64_t{0};
-    bool reached = own_edge;  // the rest matches from a position further on
-    for (std::size_t w = t.words; w-- > 0;) {
-        const std::uint64_t behind = t.behind[w];
-        t.row[w] = reached ? all : behind == 0 ? 0 : all >> __builtin_clzll(behind);
-        reached = reached || behind != 0;
+    std::size_t w = t.words;
+    if (!own_edge) {
+        while (w > 0 && t.behind[w - 1] == 0) t.row[--w] = 0;
+        if (w > 0) --w, t.row[w] = ~std::uint64_t{0} >> __builtin_clzll(t.behind[w]);
     }
+    while (w > 0) t.row[--w] = ~std::uint64_t{0};
     clear_above(t, t.row);
 }
 
@@ -224,7 +229,9 @@ void dot_run_row(const Table &t, bool own_edge)
 // '!': the opposite of the rest.
 void negation_row(const Table &t)
 {
-    for (std::size_t w = 0; w < t.words; ++w) t.row[w] = ~t.behind[w];
+    // A local: as far as the compiler knows, writing a row might change t.words.
+    const std::size_t words = t.words;
+    for (std::size_t w = 0; w < words; ++w) t.row[w] = ~t.behind[w];
     clear_above(t, t.row);
 }
 
@@ -234,14 +241,15 @@ void negation_row(const Table &t)
 // The end of the name admits nothing: no row has a bit set behind it.
 void character_row(const Table &t, const char *at, const Item &item)
 {
-    for (std::size_t w = 0; w < t.words; ++w) {
-        const std::uint64_t above = w + 1 < t.words ? t.behind[w + 1] << 63 : 0;
+    const std::size_t words = t.words;  // a local, as in negation_row
+    for (std::size_t w = 0; w < words; ++w) {
+        const std::uint64_t above = w + 1 < words ? t.behind[w + 1] << 63 : 0;
         t.row[w] = (t.behind[w] >> 1) | above;
     }
     put_bit(t.row, t.count - 1, t.behind_edge);
     if (item.kind == ANY_CHAR) return;
     const int folded = fold(item.character);
-    for (std::size_t w = 0; w < t.words; ++w) {
+    for (std::size_t w = 0; w < words; ++w) {
         for (std::uint64_t alive = t.row[w]; alive != 0;) {
             const int bit = __builtin_ctzll(alive);
             const std::uint64_t lowest = std::uint64_t{1} << bit;
@@ -254,30 +262,33 @@ void character_row(const Table &t, const char *at, const Item &item)
 }
 
 // The rows of the items that `starts` marks in [low, high), from the last to
-// the first, each from the row behind it alone.
-void fill_rows(Table *t, const std::uint64_t *starts, std::size_t low, std::size_t high)
+// the first, each from the row behind it alone.  It works on a copy of the
+// table, which stays in registers, and gives back where it stands.
+void fill_rows(Table *table, const std::uint64_t *starts, std::size_t low, std::size_t high)
 {
+    Table t = *table;
     for (std::size_t i = high; i-- > low;) {
         if (!get_bit(starts, i - low)) continue;
-        const char *at = t->pattern + i;
+        const char *at = t.pattern + i;
         const Item item = next_item(at);
-        const bool own_edge = t->edges != nullptr && get_bit(t->edges, i);
+        const bool own_edge = t.edges != nullptr && get_bit(t.edges, i);
         if (item.kind == STAR_RUN && item.any)
-            any_run_row(*t, own_edge);
+            any_run_row(t, own_edge);
         else if (item.kind == STAR_RUN)
-            dot_run_row(*t, own_edge);
+            dot_run_row(t, own_edge);
         else if (item.kind == NEGATION)
-            negation_row(*t);
+            negation_row(t);
         else if (item.kind == CUT_OFF)
-            std::memset(t->row, 0, t->words * sizeof t->row[0]);
+            std::memset(t.row, 0, t.words * sizeof t.row[0]);
         else
-            character_row(*t, at, item);
-        if (t->edges != nullptr) put_bit(t->edges, i, get_bit(t->row, 0));
-        std::uint64_t *filled = t->row;
-        t->row = t->behind;
-        t->behind = filled;
-        t->behind_edge = own_edge;
+            character_row(t, at, item);
+        if (t.edges != nullptr) put_bit(t.edges, i, get_bit(t.row, 0));
+        std::uint64_t *filled = t.row;
+        t.row = t.behind;
+        t.behind = filled;
+        t.behind_edge = own_edge;
     }
+    *table = t;
 }
 
 // The longest pattern rest or name the table takes whole; past it, the
@@ -340,7 +351,6 @@ __attribute__((noinline)) int match_run(const char *at, const Item &run, const c
                                         const Rest *known)
 {
     const char *rest = run.next;
-    if (run.any && *rest == '\0') return 1;  // it takes all the rest
     const std::size_t left = std::strlen(n);
     std::size_t limit = left;  // the longest the run can be
     if (!run.any) {
@@ -391,6 +401,7 @@ int pattern_match_rest(const char *p, const char *n, const Rest *first)
             continue;
         case CUT_OFF: return negated;
         case STAR_RUN: {
+            if (item.any && *item.next == '\0') return 1 ^ negated;  // it takes all the rest
             const int result = match_run(p, item, n, first);
             return result == TOO_LONG ? result : result ^ negated;
         }
@@ -400,31 +411,12 @@ int pattern_match_rest(const char *p, const char *n, const Rest *first)
     }
 }
 
-// What pattern_compile leaves in the caller's block.
-struct Compiled {
-    const char *pattern;  // null when the pattern was ill-formed
-    Rest first;           // read_rest behind the first star run the match meets
-    bool literal;         // nothing but characters that stand for themselves
-};
-
-static_assert(sizeof(Compiled) <= sizeof(pattern_compiled), "pattern_compiled holds a Compiled");
-static_assert(alignof(Compiled) <= alignof(pattern_compiled), "pattern_compiled aligns a Compiled");
-
-Compiled analyse(const char *pattern)
-{
-    Compiled form{pattern, {0, false, false}, true};
-    const char *p = pattern;
-    Item item = next_item(p);
-    for (; item.kind != END && item.kind != STAR_RUN; item = next_item(p)) {
-        form.literal = form.literal && item.kind == LITERAL && item.next == p + 1;
-        p = item.next;
-    }
-    if (item.kind == STAR_RUN) {
-        form.literal = false;
-        form.first = read_rest(item.next);
-    }
-    return form;
-}
+// The bits of pattern_compiled's private_flags.  What follows the first
+// star run the match meets is read once: private_count holds its `least`,
+// two of these bits its `fixed` and `backtracks`.
+const unsigned LITERAL_ONLY = 1;  // nothing but characters that stand for themselves
+const unsigned REST_FIXED = 2;
+const unsigned REST_BACKTRACKS = 4;
 
 // pattern_match behind the validation: the empty name matches only the
 // empty pattern, though the core would let * match it.
@@ -465,24 +457,36 @@ int pattern_match_unchecked(const char *pattern, const char *name)
 int pattern_compile(const char *pattern, pattern_compiled *compiled)
 {
     if (compiled == nullptr) return 0;
-    const Compiled form = pattern_is_valid(pattern) ? analyse(pattern) : Compiled{};
-    std::memcpy(compiled, &form, sizeof form);
-    return form.pattern != nullptr;
+    *compiled = pattern_compiled{nullptr, 0, 0};
+    if (!pattern_is_valid(pattern)) return 0;
+    unsigned flags = LITERAL_ONLY;
+    const char *p = pattern;
+    Item item = next_item(p);
+    for (; item.kind != END && item.kind != STAR_RUN; p = item.next, item = next_item(p))
+        if (item.kind != LITERAL || item.next != p + 1) flags = 0;
+    if (item.kind == STAR_RUN) {
+        const Rest rest = read_rest(item.next);
+        compiled->private_count = rest.least;
+        flags = (rest.fixed ? REST_FIXED : 0) | (rest.backtracks ? REST_BACKTRACKS : 0);
+    }
+    compiled->private_pattern = pattern;
+    compiled->private_flags = static_cast<unsigned char>(flags);
+    return 1;
 }
 
 int pattern_match_compiled(const pattern_compiled *compiled, const char *name)
 {
-    if (compiled == nullptr || name == nullptr) return 0;
-    Compiled form;
-    std::memcpy(&form, compiled, sizeof form);
-    if (form.pattern == nullptr) return 0;
-    if (form.literal) {  // a name given in full, as most patterns without wildcards are
-        const char *p = form.pattern;
-        for (; *p != '\0'; ++p, ++name)
-            if (fold(*p) != fold(*name)) return 0;
+    if (compiled == nullptr || name == nullptr || compiled->private_pattern == nullptr) return 0;
+    const char *pattern = compiled->private_pattern;
+    const unsigned flags = compiled->private_flags;
+    if (flags & LITERAL_ONLY) {  // a name given in full, as most patterns without wildcards are
+        for (; *pattern != '\0'; ++pattern, ++name)
+            if (fold(*pattern) != fold(*name)) return 0;
         return *name == '\0';
     }
-    return match_valid(form.pattern, name, &form.first);
+    const Rest first{compiled->private_count, (flags & REST_FIXED) != 0,
+                     (flags & REST_BACKTRACKS) != 0};
+    return match_valid(pattern, name, &first);
 }
 
 }  // extern "C"

@@ -37,11 +37,13 @@ int pattern_match(const char *pattern, const char *name);
 int pattern_match_unchecked(const char *pattern, const char *name);
 
 /* A pattern analysed once for matching many names.  The caller provides
- * the storage; what it holds is the library's own and not for callers.  It
- * refers to the caller's pattern, which must stay unchanged while the
- * object is used. */
+ * the storage; the members are the library's own, for no caller to read or
+ * set.  The object refers to the caller's pattern, which must stay unchanged
+ * while the object is used. */
 typedef struct pattern_compiled {
-    size_t opaque[6];
+    const char *private_pattern;
+    size_t private_count;
+    unsigned char private_flags;
 } pattern_compiled;
 
 /* Validates the pattern and analyses it into *compiled: 1 when it is
