@@ -89,29 +89,23 @@ struct Item {
 __attribute__((always_inline)) inline Item next_item(const char *p, char c = '\0')
 {
     Item item{p + 1, LITERAL, *p, false, false};
-    switch (*p) {
-    case '\0':
-        item.kind = END;
-        item.next = p;
-        break;
-    case '?': item.kind = ANY_CHAR; break;
-    case '*':
-    case DOT_STAR:
+    if (*p == '*' || *p == DOT_STAR) {
         item.kind = STAR_RUN;
         do item.any = item.any || *p == '*';
         while (*++p == '*' || *p == DOT_STAR);
         item.next = p;
-        break;
-    case '!': item.kind = p[1] == '\0' ? CUT_OFF : NEGATION; break;
-    case QUOTE:
+    } else if (*p == '?') {
+        item.kind = ANY_CHAR;
+    } else if (*p == '!') {
+        item.kind = p[1] == '\0' ? CUT_OFF : NEGATION;
+    } else if (*p == QUOTE) {
         if (p[1] == '\0') {
             item.kind = CUT_OFF;
         } else {
             item.character = p[1];
             item.next = p + 2;
         }
-        break;
-    case '[': {
+    } else if (*p == '[') {
         bool admits;  // apart from the item, so that the item can stay in registers
         item.kind = SET;
         item.next = scan_set(p + 1, c, &admits);
@@ -120,8 +114,9 @@ __attribute__((always_inline)) inline Item next_item(const char *p, char c = '\0
             item.kind = CUT_OFF;
             item.next = p + std::strlen(p);
         }
-        break;
-    }
+    } else if (*p == '\0') {
+        item.kind = END;
+        item.next = p;
     }
     return item;
 }
@@ -208,7 +203,9 @@ void any_run_row(const Table &t, bool own_edge)
     std::size_t w = t.words;
     if (!own_edge) {
         while (w > 0 && t.behind[w - 1] == 0) t.row[--w] = 0;
-        if (w > 0) --w, t.row[w] = ~std::uint64_t{0} >> __builtin_clzll(t.behind[w]);
+        if (w == 0) return;
+        --w;
+        t.row[w] = ~std::uint64_t{0} >> __builtin_clzll(t.behind[w]);
     }
     while (w > 0) t.row[--w] = ~std::uint64_t{0};
     clear_above(t, t.row);
@@ -476,7 +473,7 @@ int pattern_compile(const char *pattern, pattern_compiled *compiled)
 
 int pattern_match_compiled(const pattern_compiled *compiled, const char *name)
 {
-    if (compiled == nullptr || name == nullptr || compiled->private_pattern == nullptr) return 0;
+    if (compiled == nullptr || name == nullptr) return 0;
     const char *pattern = compiled->private_pattern;
     const unsigned flags = compiled->private_flags;
     if (flags & LITERAL_ONLY) {  // a name given in full, as most patterns without wildcards are
@@ -484,6 +481,7 @@ int pattern_match_compiled(const pattern_compiled *compiled, const char *name)
             if (fold(*pattern) != fold(*name)) return 0;
         return *name == '\0';
     }
+    if (pattern == nullptr) return 0;  // ill-formed
     const Rest first{compiled->private_count, (flags & REST_FIXED) != 0,
                      (flags & REST_BACKTRACKS) != 0};
     return match_valid(pattern, name, &first);
