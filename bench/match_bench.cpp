@@ -81,16 +81,16 @@ template <typename Match> void match_names(benchmark::State &state, Match match)
 void unchecked(benchmark::State &state, const char *pattern)
 {
     match_names(state, [pattern](const char *name) {
-        return wildcat_match_unchecked(pattern, name);
+        return pattern_match_unchecked(pattern, name);
     });
 }
 
 // The pattern compiled once, as the search does.
 void compiled(benchmark::State &state, const char *pattern)
 {
-    wildcat_compiled form;
-    wildcat_compile(pattern, &form);
-    match_names(state, [&form](const char *name) { return wildcat_match_compiled(&form, name); });
+    pattern_compiled form;
+    pattern_compile(pattern, &form);
+    match_names(state, [&form](const char *name) { return pattern_match_compiled(&form, name); });
 }
 
 // One name: *a*a*a*a*a*a*a*a*a*a*b against 250 'a' (the plain recursion would
@@ -99,7 +99,7 @@ void BM_Pathological250(benchmark::State &state)
 {
     const std::string name(250, 'a');
     for (auto _ : state)
-        benchmark::DoNotOptimize(wildcat_match_unchecked("*a*a*a*a*a*a*a*a*a*a*b", name.c_str()));
+        benchmark::DoNotOptimize(pattern_match_unchecked("*a*a*a*a*a*a*a*a*a*a*b", name.c_str()));
 }
 
 // One name: 1,000-character patterns against 255 'a'.
@@ -107,7 +107,7 @@ void pathological_1000(benchmark::State &state, const std::string &pattern)
 {
     const std::string name(255, 'a');
     for (auto _ : state)
-        benchmark::DoNotOptimize(wildcat_match_unchecked(pattern.c_str(), name.c_str()));
+        benchmark::DoNotOptimize(pattern_match_unchecked(pattern.c_str(), name.c_str()));
 }
 
 std::string repeat(const std::string &unit, std::size_t total)

@@ -15,7 +15,7 @@
 #include "wildcat.h"
 #include "wildcat_oracle.h"
 
-using namespace wildcat_oracle;
+using namespace oracle;
 
 namespace {
 
@@ -62,27 +62,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const char *p = pattern.c_str();
     const char *n = name.c_str();
 
-    const int valid = wildcat_is_valid(p);
-    const int checked = wildcat_match(p, n);
-    const int unchecked = wildcat_match_unchecked(p, n);
-    wildcat_compiled compiled;
-    wildcat_compile(p, &compiled);
-    const int precompiled = wildcat_match_compiled(&compiled, n);
+    const int valid = pattern_is_valid(p);
+    const int checked = pattern_match(p, n);
+    const int unchecked = pattern_match_unchecked(p, n);
+    pattern_compiled compiled;
+    pattern_compile(p, &compiled);
+    const int precompiled = pattern_match_compiled(&compiled, n);
     if (precompiled != checked)
-        disagree("wildcat_match_compiled", precompiled, checked, pattern, name);
-    if (valid != oracle_is_valid(p)) disagree("wildcat_is_valid", valid, !valid, pattern, name);
-    if (checked != 0 && checked != 1) disagree("wildcat_match range", checked, 1, pattern, name);
+        disagree("pattern_match_compiled", precompiled, checked, pattern, name);
+    if (valid != oracle_is_valid(p)) disagree("pattern_is_valid", valid, !valid, pattern, name);
+    if (checked != 0 && checked != 1) disagree("pattern_match range", checked, 1, pattern, name);
     if (unchecked != 0 && unchecked != 1)
-        disagree("wildcat_match_unchecked range", unchecked, 1, pattern, name);
+        disagree("pattern_match_unchecked range", unchecked, 1, pattern, name);
     if (checked && !valid)
-        disagree("wildcat_match of an ill-formed pattern", checked, 0, pattern, name);
+        disagree("pattern_match of an ill-formed pattern", checked, 0, pattern, name);
 
     if (oracle_cost(pattern, name.size()) > ORACLE_BUDGET) return 0;
     const int expected = oracle_rest(p, n);
     if (unchecked != expected)
-        disagree("wildcat_match_unchecked", unchecked, expected, pattern, name);
+        disagree("pattern_match_unchecked", unchecked, expected, pattern, name);
     const int expected_checked = oracle_match(p, n);
     if (checked != expected_checked)
-        disagree("wildcat_match", checked, expected_checked, pattern, name);
+        disagree("pattern_match", checked, expected_checked, pattern, name);
     return 0;
 }

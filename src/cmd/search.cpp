@@ -10,7 +10,7 @@
 struct Walk {
     FILE *out;
     const char *drive;
-    const wildcat_compiled *pattern;
+    const pattern_compiled *pattern;
     int details_needed;  // FIND_DATA_* parts to complete
     int dots_listed;
     int32_t count;  // of the entries listed so far
@@ -134,7 +134,7 @@ static void list_matches(Walk *walk, const char *spec, const ShownPath *shown)
     if (!scan_first(spec, &scan)) return;
     do {
         WIN32_FIND_DATAA *entry = &scan.find_data;
-        if (!wildcat_match_compiled(walk->pattern, entry->cFileName)) continue;
+        if (!pattern_match_compiled(walk->pattern, entry->cFileName)) continue;
         // The filter turns "." and ".." away in any case unless -a or -A is
         // given: here, the one place that says so, before details are read.
         if (!walk->dots_listed && is_dot_entry(entry->cFileName)) continue;
@@ -243,8 +243,8 @@ int32_t search_tree(FILE *out, const char *argument)
 {
     SplitArgument split;
     int fits = split_argument(argument, &split);
-    wildcat_compiled pattern;
-    if (!wildcat_compile(split.pattern, &pattern)) {
+    pattern_compiled pattern;
+    if (!pattern_compile(split.pattern, &pattern)) {
         fprintf(stderr, "%s: ill-formed filename pattern '%s'\n", PROGRAM_NAME, split.pattern);
         return 0;
     }

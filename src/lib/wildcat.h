@@ -27,34 +27,31 @@ extern "C" {
 #endif
 
 /* 1 when the pattern is well-formed; 0 when it is not or is null. */
-int wildcat_is_valid(const char *pattern);
+int pattern_is_valid(const char *pattern);
 
 /* Validates, then matches.  The empty name matches only the empty pattern. */
-int wildcat_match(const char *pattern, const char *name);
+int pattern_match(const char *pattern, const char *name);
 
 /* Matches without validating; an ill-formed part simply fails to match
  * where it stands.  0 for a null pattern or name. */
-int wildcat_match_unchecked(const char *pattern, const char *name);
+int pattern_match_unchecked(const char *pattern, const char *name);
 
-/* A pattern analysed once for matching many names.  It points into the
- * caller's pattern, which must stay unchanged while the object is used;
- * the other members belong to the library. */
-typedef struct wildcat_compiled {
-    const char *pattern; /* null when the pattern was ill-formed */
-    int literal;         /* nothing but characters that stand for themselves */
-    int rest_fixed;
-    int rest_backtracks;
-    size_t rest_need;
-    size_t rest_least;
-    size_t rest_length;
-} wildcat_compiled;
+/* A pattern analysed once for matching many names.  The caller provides
+ * the storage; the members are the library's own, for no caller to read or
+ * set.  The object refers to the caller's pattern, which must stay unchanged
+ * while the object is used. */
+typedef struct pattern_compiled {
+    const char *private_pattern;
+    size_t private_count;
+    unsigned char private_flags;
+} pattern_compiled;
 
 /* Validates the pattern and analyses it into *compiled: 1 when it is
  * well-formed, else 0, and the object then matches no name. */
-int wildcat_compile(const char *pattern, wildcat_compiled *compiled);
+int pattern_compile(const char *pattern, pattern_compiled *compiled);
 
-/* The same result as wildcat_match(pattern, name) for the compiled pattern. */
-int wildcat_match_compiled(const wildcat_compiled *compiled, const char *name);
+/* The same result as pattern_match(pattern, name) for the compiled pattern. */
+int pattern_match_compiled(const pattern_compiled *compiled, const char *name);
 
 #ifdef __cplusplus
 }

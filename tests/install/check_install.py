@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Installs a configured and built trawl tree into a fresh prefix, checks the
-installed files, then builds and runs two consumers of the installed wildcard
-library: a C++ project with find_package(wildcat), and a C program compiled
-with the flags of `pkg-config --cflags --libs wildcat`.  The library defines
-no global symbol outside the wildcat_ prefix."""
+installed files, then builds and runs consumers of the installed wildcard
+library: a project with find_package(wildcat) (a C++ program and the smallest
+C one), and C programs compiled with the flags of `pkg-config --cflags --libs
+wildcat` (a fuller one and the same smallest one).  The library defines no
+global symbol outside the pattern_ prefix."""
 
 import argparse
 import os
@@ -32,17 +33,17 @@ EXPECTED = [
 
 
 def foreign_symbols(library):
-    """The global symbols the library defines without the wildcat_ prefix,
+    """The global symbols the library defines without the pattern_ prefix,
     or None when nm cannot read it."""
     listed = run(["nm", "-g", "--defined-only", library], stdout=subprocess.PIPE, text=True)
     if listed.returncode != 0:
         return None
     symbols = [line.split()[-1] for line in listed.stdout.splitlines() if len(line.split()) == 3]
-    return [symbol for symbol in symbols if not symbol.startswith("wildcat_")] if symbols else None
+    return [symbol for symbol in symbols if not symbol.startswith("pattern_")] if symbols else None
 
 
-def build_c_consumer(libdir, source, work):
-    """Compiles and runs the C consumer with the flags pkg-config gives for
+def build_c_consumers(libdir, sources, work):
+    """Compiles and runs each C program with the flags pkg-config gives for
     the installed wildcat.pc; the failure, or None."""
     environment = dict(os.environ, PKG_CONFIG_PATH=os.path.join(libdir, "pkgconfig"),
                        PKG_CONFIG_LIBDIR="")
@@ -54,14 +55,15 @@ def build_c_consumer(libdir, source, work):
                   env=environment)
     if not version.stdout.startswith("1."):
         return "wildcat.pc gives the version %r" % version.stdout
-    program = os.path.join(work, "consumer_c")
     compiler = os.environ.get("CC", "cc")
-    compile_command = [compiler, "-std=c99", "-Wall", "-Wextra", "-Werror", "-pedantic",
-                       os.path.join(source, "main.c"), "-o", program] + flags.stdout.split()
-    if run(compile_command).returncode != 0:
-        return "the C consumer did not build"
-    if run([program]).returncode != 0:
-        return "the C consumer's checks failed"
+    for index, source in enumerate(sources):
+        program = os.path.join(work, "c_program_%d" % index)
+        compile_command = [compiler, "-std=c99", "-Wall", "-Wextra", "-Werror", "-pedantic",
+                           source, "-o", program] + flags.stdout.split()
+        if run(compile_command).returncode != 0:
+            return source + " did not build through pkg-config"
+        if run([program]).returncode != 0:
+            return source + " failed its checks through pkg-config"
     return None
 
 
@@ -102,10 +104,11 @@ def main():
         libdir = os.path.join(prefix, args.libdir)
         foreign = foreign_symbols(os.path.join(libdir, "libwildcat.a"))
         if foreign is None or foreign:
-            print("libwildcat.a defines symbols outside wildcat_:", foreign)
+            print("libwildcat.a defines symbols outside pattern_:", foreign)
             return 1
 
-        failure = build_c_consumer(libdir, args.c_consumer, work)
+        failure = build_c_consumers(libdir, [os.path.join(args.c_consumer, "main.c"),
+                                             os.path.join(args.consumer, "smallest.c")], work)
         if failure:
             print(failure)
             return 1
@@ -126,9 +129,10 @@ def main():
         if run([args.cmake, "--build", build]).returncode != 0:
             print("the consumer project did not build")
             return 1
-        if run([os.path.join(build, "consumer")]).returncode != 0:
-            print("the consumer's checks failed")
-            return 1
+        for program in ("consumer", "smallest"):
+            if run([os.path.join(build, program)]).returncode != 0:
+                print("the consumer project's", program, "failed its checks")
+                return 1
 
         # The version file turns away a request for another major version.
         other = os.path.join(work, "consumer-build-2")

@@ -32,7 +32,7 @@ bool match_within_limit(const std::string &pattern, const std::string &name, int
     auto done = std::make_shared<std::promise<int>>();
     std::future<int> outcome = done->get_future();
     std::thread([pattern, name, done] {
-        done->set_value(wildcat_match_unchecked(pattern.c_str(), name.c_str()));
+        done->set_value(pattern_match_unchecked(pattern.c_str(), name.c_str()));
     }).detach();
     if (outcome.wait_for(MATCH_TIME_LIMIT) != std::future_status::ready) return false;
     *result = outcome.get();

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-namespace wildcat_oracle {
+namespace oracle {
 
 inline int oracle_fold(char ch)
 {
@@ -125,4 +125,4 @@ inline int oracle_unchecked(const char *pattern, const char *name)
     return oracle_rest(pattern, name);
 }
 
-}  // namespace wildcat_oracle
+}  // namespace oracle

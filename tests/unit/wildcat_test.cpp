@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace wildcat_oracle;
+using namespace oracle;
 
 // ---------------------------------------------------------------------------
 // Tables.  "\x1A" is the dot-bounded star, '`' the quote.
@@ -20,8 +20,8 @@ using namespace wildcat_oracle;
 struct MatchRow {
     const char *pattern;
     const char *name;
-    int checked;    // expected from wildcat_match
-    int unchecked;  // expected from wildcat_match_unchecked
+    int checked;    // expected from pattern_match
+    int unchecked;  // expected from pattern_match_unchecked
 };
 
 struct ValidRow {
@@ -29,13 +29,13 @@ struct ValidRow {
     int valid;
 };
 
-// Compiles, then matches: the same result as wildcat_match.
+// Compiles, then matches: the same result as pattern_match.
 int compiled_match(const char *pattern, const char *name)
 {
-    wildcat_compiled compiled;
-    const int valid = wildcat_compile(pattern, &compiled);
-    EXPECT_EQ(valid, wildcat_is_valid(pattern));
-    return wildcat_match_compiled(&compiled, name);
+    pattern_compiled compiled;
+    const int valid = pattern_compile(pattern, &compiled);
+    EXPECT_EQ(valid, pattern_is_valid(pattern));
+    return pattern_match_compiled(&compiled, name);
 }
 
 void check_rows(const MatchRow *rows, std::size_t count)
@@ -45,8 +45,8 @@ void check_rows(const MatchRow *rows, std::size_t count)
         SCOPED_TRACE(::testing::Message()
                      << "row " << i << ": pattern \"" << (r.pattern ? r.pattern : "(null)")
                      << "\" name \"" << (r.name ? r.name : "(null)") << "\"");
-        EXPECT_EQ(wildcat_match(r.pattern, r.name), r.checked);
-        EXPECT_EQ(wildcat_match_unchecked(r.pattern, r.name), r.unchecked);
+        EXPECT_EQ(pattern_match(r.pattern, r.name), r.checked);
+        EXPECT_EQ(pattern_match_unchecked(r.pattern, r.name), r.unchecked);
         EXPECT_EQ(compiled_match(r.pattern, r.name), r.checked);
         // The table itself agrees with the plain algorithm.
         EXPECT_EQ(oracle_match(r.pattern, r.name), r.checked);
@@ -60,7 +60,7 @@ void check_valid_rows(const ValidRow *rows, std::size_t count)
         SCOPED_TRACE(::testing::Message()
                      << "row " << i << ": pattern \""
                      << (rows[i].pattern ? rows[i].pattern : "(null)") << "\"");
-        EXPECT_EQ(wildcat_is_valid(rows[i].pattern), rows[i].valid);
+        EXPECT_EQ(pattern_is_valid(rows[i].pattern), rows[i].valid);
         EXPECT_EQ(oracle_is_valid(rows[i].pattern), rows[i].valid);
     }
 }
@@ -295,6 +295,9 @@ TEST(Wildcat, EdgeCases)
         {"\x1A\x1A", "a.b", 0, 0},
         {"\x1A.\x1A", "a.b", 1, 1},
         {"\x1A.\x1A", "a.b.c", 0, 0},
+        {"*`a*", "xAy", 1, 1},  // a quoted literal behind a run that backtracks
+        {"*`**", "a*b", 1, 1},
+        {"*`**", "ab", 0, 0},
     };
     // clang-format on
     check(rows);
@@ -302,24 +305,24 @@ TEST(Wildcat, EdgeCases)
 
 TEST(Wildcat, NullPointers)
 {
-    EXPECT_EQ(wildcat_is_valid(nullptr), 0);
-    EXPECT_EQ(wildcat_match(nullptr, "a"), 0);
-    EXPECT_EQ(wildcat_match("a", nullptr), 0);
-    EXPECT_EQ(wildcat_match(nullptr, nullptr), 0);
-    EXPECT_EQ(wildcat_match("*", nullptr), 0);
-    EXPECT_EQ(wildcat_match(nullptr, ""), 0);
-    EXPECT_EQ(wildcat_match_unchecked(nullptr, "a"), 0);
-    EXPECT_EQ(wildcat_match_unchecked("a", nullptr), 0);
-    EXPECT_EQ(wildcat_match_unchecked(nullptr, nullptr), 0);
-    EXPECT_EQ(wildcat_match_unchecked("*", nullptr), 0);
-    EXPECT_EQ(wildcat_match_unchecked("*a*b", nullptr), 0);
-    wildcat_compiled compiled;
-    EXPECT_EQ(wildcat_compile(nullptr, &compiled), 0);
-    EXPECT_EQ(wildcat_match_compiled(&compiled, "a"), 0);
-    EXPECT_EQ(wildcat_compile("*", nullptr), 0);
-    EXPECT_EQ(wildcat_match_compiled(nullptr, "a"), 0);
-    ASSERT_EQ(wildcat_compile("*", &compiled), 1);
-    EXPECT_EQ(wildcat_match_compiled(&compiled, nullptr), 0);
+    EXPECT_EQ(pattern_is_valid(nullptr), 0);
+    EXPECT_EQ(pattern_match(nullptr, "a"), 0);
+    EXPECT_EQ(pattern_match("a", nullptr), 0);
+    EXPECT_EQ(pattern_match(nullptr, nullptr), 0);
+    EXPECT_EQ(pattern_match("*", nullptr), 0);
+    EXPECT_EQ(pattern_match(nullptr, ""), 0);
+    EXPECT_EQ(pattern_match_unchecked(nullptr, "a"), 0);
+    EXPECT_EQ(pattern_match_unchecked("a", nullptr), 0);
+    EXPECT_EQ(pattern_match_unchecked(nullptr, nullptr), 0);
+    EXPECT_EQ(pattern_match_unchecked("*", nullptr), 0);
+    EXPECT_EQ(pattern_match_unchecked("*a*b", nullptr), 0);
+    pattern_compiled compiled;
+    EXPECT_EQ(pattern_compile(nullptr, &compiled), 0);
+    EXPECT_EQ(pattern_match_compiled(&compiled, "a"), 0);
+    EXPECT_EQ(pattern_compile("*", nullptr), 0);
+    EXPECT_EQ(pattern_match_compiled(nullptr, "a"), 0);
+    ASSERT_EQ(pattern_compile("*", &compiled), 1);
+    EXPECT_EQ(pattern_match_compiled(&compiled, nullptr), 0);
 }
 
 TEST(Wildcat, Validity)
@@ -411,10 +414,10 @@ TEST(Wildcat, RandomAgainstPlainRecursion)
         int want_valid = oracle_is_valid(p);
         int want_unchecked = oracle_unchecked(p, n);
         int want_checked = oracle_match(p, n);
-        ASSERT_EQ(wildcat_is_valid(p), want_valid) << "pattern \"" << pattern << "\"";
-        ASSERT_EQ(wildcat_match_unchecked(p, n), want_unchecked)
+        ASSERT_EQ(pattern_is_valid(p), want_valid) << "pattern \"" << pattern << "\"";
+        ASSERT_EQ(pattern_match_unchecked(p, n), want_unchecked)
             << "pattern \"" << pattern << "\" name \"" << name << "\"";
-        ASSERT_EQ(wildcat_match(p, n), want_checked)
+        ASSERT_EQ(pattern_match(p, n), want_checked)
             << "pattern \"" << pattern << "\" name \"" << name << "\"";
         ASSERT_EQ(compiled_match(p, n), want_checked)
             << "pattern \"" << pattern << "\" name \"" << name << "\"";
@@ -450,9 +453,9 @@ TEST(Wildcat, RandomLongerAgainstPlainRecursion)
         for (std::size_t k = 0; k < nlen; ++k) name += name_chars[rng() % sizeof name_chars];
         const char *p = pattern.c_str();
         const char *n = name.c_str();
-        ASSERT_EQ(wildcat_match_unchecked(p, n), oracle_unchecked(p, n))
+        ASSERT_EQ(pattern_match_unchecked(p, n), oracle_unchecked(p, n))
             << "pattern \"" << pattern << "\" name \"" << name << "\"";
-        ASSERT_EQ(wildcat_match(p, n), oracle_match(p, n))
+        ASSERT_EQ(pattern_match(p, n), oracle_match(p, n))
             << "pattern \"" << pattern << "\" name \"" << name << "\"";
         ASSERT_EQ(compiled_match(p, n), oracle_match(p, n))
             << "pattern \"" << pattern << "\" name \"" << name << "\"";
@@ -466,12 +469,12 @@ TEST(Wildcat, RandomLongerAgainstPlainRecursion)
 TEST(Wildcat, ManyStarsAgainstLongName)
 {
     const std::string a250(250, 'a');
-    EXPECT_EQ(wildcat_match("*a*a*a*a*a*a*a*a*a*a*b", a250.c_str()), 0);
-    EXPECT_EQ(wildcat_match_unchecked("*a*a*a*a*a*a*a*a*a*a*b", a250.c_str()), 0);
-    EXPECT_EQ(wildcat_match("*a*a*a*a*a*a*a*a*a*a*a", a250.c_str()), 1);
-    EXPECT_EQ(wildcat_match("*a*a*a*a*a*a*a*a*a*a*b", (a250 + "b").c_str()), 1);
-    EXPECT_EQ(wildcat_match("!*a*a*a*a*a*a*a*a*a*a*b", a250.c_str()), 1);
-    EXPECT_EQ(wildcat_match("\x1A"
+    EXPECT_EQ(pattern_match("*a*a*a*a*a*a*a*a*a*a*b", a250.c_str()), 0);
+    EXPECT_EQ(pattern_match_unchecked("*a*a*a*a*a*a*a*a*a*a*b", a250.c_str()), 0);
+    EXPECT_EQ(pattern_match("*a*a*a*a*a*a*a*a*a*a*a", a250.c_str()), 1);
+    EXPECT_EQ(pattern_match("*a*a*a*a*a*a*a*a*a*a*b", (a250 + "b").c_str()), 1);
+    EXPECT_EQ(pattern_match("!*a*a*a*a*a*a*a*a*a*a*b", a250.c_str()), 1);
+    EXPECT_EQ(pattern_match("\x1A"
                             "a\x1A"
                             "a\x1A"
                             "a\x1A"
@@ -490,15 +493,15 @@ TEST(Wildcat, PathologicalThousandCharacterPatterns)
     for (int i = 0; i < 499; ++i) star_a += "*a";
     star_a += "*b";
     ASSERT_EQ(star_a.size(), 1000u);
-    EXPECT_EQ(wildcat_match(star_a.c_str(), a255.c_str()), 0);
+    EXPECT_EQ(pattern_match(star_a.c_str(), a255.c_str()), 0);
 
     // 127 runs of "*a" then "*b": needs 127 a's and a b.
     std::string fits;
     for (int i = 0; i < 127; ++i) fits += "*a";
     fits += "*b";
-    EXPECT_EQ(wildcat_match(fits.c_str(), (a255 + "b").c_str()), 1);
-    EXPECT_EQ(wildcat_match(fits.c_str(), a255.c_str()), 0);
-    EXPECT_EQ(wildcat_match(("!" + fits).c_str(), a255.c_str()), 1);
+    EXPECT_EQ(pattern_match(fits.c_str(), (a255 + "b").c_str()), 1);
+    EXPECT_EQ(pattern_match(fits.c_str(), a255.c_str()), 0);
+    EXPECT_EQ(pattern_match(("!" + fits).c_str(), a255.c_str()), 1);
 
     // Stars and negations: *!*!*!...  Every "!" flips the rest; the rest
     // starting at a star always matches, so the result is fixed by parity.
@@ -507,24 +510,24 @@ TEST(Wildcat, PathologicalThousandCharacterPatterns)
     negs += "*x";  // 668 characters
     // After an odd number of '!' the final "*x" is negated; rest(*x) holds
     // where the name ends in x.  Compare with a small equivalent instead.
-    EXPECT_EQ(wildcat_match(negs.c_str(), a255.c_str()), oracle_match("*!*!*!*x", "aaaa"));
-    EXPECT_EQ(wildcat_match(negs.c_str(), (a255 + "x").c_str()), oracle_match("*!*!*!*x", "aaaax"));
+    EXPECT_EQ(pattern_match(negs.c_str(), a255.c_str()), oracle_match("*!*!*!*x", "aaaa"));
+    EXPECT_EQ(pattern_match(negs.c_str(), (a255 + "x").c_str()), oracle_match("*!*!*!*x", "aaaax"));
 
     // Dot-bounded stars between dots.
     std::string dots;
     for (int i = 0; i < 333; ++i) dots += "\x1A.?";
     std::string name;
     for (int i = 0; i < 85; ++i) name += "ab.";
-    EXPECT_EQ(wildcat_match(dots.c_str(), name.c_str()), 0);  // needs 333 dots
+    EXPECT_EQ(pattern_match(dots.c_str(), name.c_str()), 0);  // needs 333 dots
 
     // 300 runs of "?*": 300 characters or more.
     std::string q;
     for (int i = 0; i < 300; ++i) q += "?*";
-    EXPECT_EQ(wildcat_match(q.c_str(), a255.c_str()), 0);
+    EXPECT_EQ(pattern_match(q.c_str(), a255.c_str()), 0);
     std::string q255;
     for (int i = 0; i < 255; ++i) q255 += "?*";
-    EXPECT_EQ(wildcat_match(q255.c_str(), a255.c_str()), 1);
-    EXPECT_EQ(wildcat_match(q255.c_str(), a255.substr(1).c_str()), 0);
+    EXPECT_EQ(pattern_match(q255.c_str(), a255.c_str()), 1);
+    EXPECT_EQ(pattern_match(q255.c_str(), a255.substr(1).c_str()), 0);
 }
 
 // Names too long for the table's smaller sizes.
@@ -532,28 +535,37 @@ TEST(Wildcat, NamesLongerThanTheTable)
 {
     std::string longname(70000, 'x');
     longname += "abc.c";
-    EXPECT_EQ(wildcat_match_unchecked("*a*b*c*", longname.c_str()), 1);
-    EXPECT_EQ(wildcat_match_unchecked("*a*b*d*", longname.c_str()), 0);
-    EXPECT_EQ(wildcat_match_unchecked("*x*.c", longname.c_str()), 1);
-    EXPECT_EQ(wildcat_match_unchecked("\x1A"
+    EXPECT_EQ(pattern_match_unchecked("*a*b*c*", longname.c_str()), 1);
+    EXPECT_EQ(pattern_match_unchecked("*a*b*d*", longname.c_str()), 0);
+    EXPECT_EQ(pattern_match_unchecked("*x*.c", longname.c_str()), 1);
+    EXPECT_EQ(pattern_match_unchecked("\x1A"
                                       "a\x1A"
                                       ".c",
                                       longname.c_str()),
               1);
-    EXPECT_EQ(wildcat_match_unchecked("\x1A"
+    EXPECT_EQ(pattern_match_unchecked("\x1A"
                                       "a\x1A"
                                       "\x1A",
                                       longname.c_str()),
               0);
+
+    // Past 131,071 characters the name goes in stretches from its end; the
+    // last one here starts at 8,929, so "ab" spans the seam.
+    std::string seam = std::string(8928, 'x') + "ab" + std::string(131069, 'x') + "c";
+    ASSERT_EQ(seam.size(), 140000u);
+    EXPECT_EQ(pattern_match_unchecked("*ab*c*", seam.c_str()), 1);
+    EXPECT_EQ(
+        pattern_match_unchecked("*ab*c*", (seam.substr(0, 8929) + "x" + seam.substr(8930)).c_str()),
+        0);
 
     // 132 star runs against a 1,000-character name: the table's middle size.
     std::string name1000(999, 'a');
     name1000 += "b";
     std::string many;
     for (int i = 0; i < 131; ++i) many += "*a";
-    EXPECT_EQ(wildcat_match((many + "*b").c_str(), name1000.c_str()), 1);
-    EXPECT_EQ(wildcat_match((many + "*c").c_str(), name1000.c_str()), 0);
-    EXPECT_EQ(wildcat_match(("!" + many + "*c").c_str(), name1000.c_str()), 1);
+    EXPECT_EQ(pattern_match((many + "*b").c_str(), name1000.c_str()), 1);
+    EXPECT_EQ(pattern_match((many + "*c").c_str(), name1000.c_str()), 0);
+    EXPECT_EQ(pattern_match(("!" + many + "*c").c_str(), name1000.c_str()), 1);
 }
 
 }  // namespace

@@ -19,16 +19,20 @@ int main(void)
     const size_t count = sizeof cases / sizeof cases[0];
     int failures = 0;
     for (size_t i = 0; i < count; i++) {
-        wildcat_compiled compiled;
-        wildcat_compile(cases[i].pattern, &compiled);
-        int direct = wildcat_match(cases[i].pattern, cases[i].name);
-        int precompiled = wildcat_match_compiled(&compiled, cases[i].name);
+        pattern_compiled compiled;
+        pattern_compile(cases[i].pattern, &compiled);
+        int direct = pattern_match(cases[i].pattern, cases[i].name);
+        int precompiled = pattern_match_compiled(&compiled, cases[i].name);
         if (direct != cases[i].matches || precompiled != cases[i].matches) {
             printf("\"%s\" against \"%s\": %d and %d, expected %d\n", cases[i].pattern, cases[i].name, direct,
                    precompiled, cases[i].matches);
             failures++;
         }
     }
-    printf("%d of %zu checks failed\n", failures, count);
+    if (pattern_is_valid("[abc") != 0 || pattern_match_unchecked("*", "") != 1) {
+        printf("pattern_is_valid or pattern_match_unchecked gives a wrong result\n");
+        failures++;
+    }
+    printf("%d of %zu checks failed\n", failures, count + 1);
     return failures == 0 ? 0 : 1;
 }
