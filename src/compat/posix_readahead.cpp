@@ -70,7 +70,7 @@ PlanRecord plan[PLAN_CAPACITY];
 int plan_head = -1;
 int plan_tail = -1;
 int plan_free = -1;
-int plan_initialised;
+int plan_untouched;  // records from here on were never used
 int insert_after = -1;   // where the next record expected goes; -1 the head
 int search_cursor = -1;  // behind the last one the search expected since it opened one
 std::atomic_flag plan_lock = ATOMIC_FLAG_INIT;
@@ -78,7 +78,7 @@ std::atomic<DescendsRule *> descends_rule;
 
 // How far ahead the helper reads: a few listings, so that what it reads is
 // used within the freshness bound.  Each is owned by one side at a time.
-const int AHEAD_LISTINGS = 12;
+const int AHEAD_LISTINGS = 24;
 const int AHEAD_WINDOW = 48;  // plan records the helper looks through
 enum Owner { OWNER_FREE, OWNER_HELPER, OWNER_SEARCH, OWNER_RELEASED };
 Listing ahead_listings[AHEAD_LISTINGS];
@@ -189,10 +189,8 @@ void drop_record(int r)
 
 int allocate_record()
 {
-    if (!plan_initialised) {
-        for (int r = PLAN_CAPACITY; r-- > 0;) free_record(r);
-        plan_initialised = 1;
-    }
+    // Records never used yet come first: untouched pages cost no memory.
+    if (plan_free < 0 && plan_untouched < PLAN_CAPACITY) return plan_untouched++;
     if (plan_free < 0) {
         // Full: the last path expected is the one opened last.
         if (plan_tail < 0 || plan[plan_tail].state.load(std::memory_order_relaxed) == PLAN_READING)
@@ -499,7 +497,7 @@ void check_cpu_share(CpuShare *share)
 // Between two pieces of work the search lists a directory, which takes a
 // few microseconds: the helper spins that long before it sleeps, so that
 // it is awake when the next comes.
-const int IDLE_SPINS = 4096;
+const int IDLE_SPINS = 16384;
 
 void wait_for_work(uint32_t seen, CpuShare *share)
 {
