@@ -449,39 +449,49 @@ int read_ahead_details()
 
 // ---- stepping back when the CPU is not the helper's ----
 
-uint64_t thread_cpu_nanoseconds()
+// How long this thread has been ready to run without a CPU to run on, from
+// the scheduler's own account; 0 where the kernel keeps none.
+int schedstat_fd = -1;
+
+uint64_t waited_for_cpu()
 {
-    struct timespec now;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return (uint64_t)now.tv_sec * 1000000000 + (uint64_t)now.tv_nsec;
+    char text[96];
+    ssize_t got = schedstat_fd < 0 ? -1 : pread(schedstat_fd, text, sizeof text - 1, 0);
+    if (got <= 0) return 0;
+    text[got] = '\0';
+    char *rest;
+    strtoull(text, &rest, 10);  // time on the CPU, then time waiting for it
+    return strtoull(rest, nullptr, 10);
 }
 
 const int SAMPLE_ITEMS = 256;
+const uint64_t SHORTEST_SAMPLE = 1000000;
 const uint64_t STEP_BACK_NANOSECONDS = 50000000;
 
-struct CpuShare {
-    uint64_t wall_start, cpu_start, slept;
+struct CpuSample {
+    uint64_t wall_start, waited_start;
     int items;
 };
 
-void start_sample(CpuShare *share)
+void start_sample(CpuSample *sample)
 {
-    share->wall_start = monotonic_nanoseconds();
-    share->cpu_start = thread_cpu_nanoseconds();
-    share->slept = 0;
-    share->items = 0;
+    sample->wall_start = monotonic_nanoseconds();
+    sample->waited_start = waited_for_cpu();
+    sample->items = 0;
 }
 
-// After every few hundred pieces of work: when the helper ran for less
-// than seven tenths of the time it wanted to (not sleeping), another
-// thread or process holds the CPU.  Then the helper stops for a while,
-// and the search, finding nothing read ahead, expects and lends nothing.
-void check_cpu_share(CpuShare *share)
+// After every few hundred pieces of work: when the helper spent more than
+// three tenths of the time waiting for a CPU (not for the disk, nor asleep
+// for want of work), another thread or process holds the CPU it would run
+// on.  Then the helper stops for a while, and the search, finding nothing
+// read ahead, expects and lends nothing.
+void check_cpu_share(CpuSample *sample)
 {
-    if (++share->items < SAMPLE_ITEMS) return;
-    uint64_t wall = monotonic_nanoseconds() - share->wall_start - share->slept;
-    uint64_t cpu = thread_cpu_nanoseconds() - share->cpu_start;
-    if (cpu * 10 < wall * 7 && readahead_may_step_back) {
+    if (++sample->items < SAMPLE_ITEMS) return;
+    uint64_t wall = monotonic_nanoseconds() - sample->wall_start;
+    if (wall < SHORTEST_SAMPLE) return;
+    uint64_t waited = waited_for_cpu() - sample->waited_start;
+    if (waited * 10 > wall * 3 && readahead_may_step_back) {
         stepped_back.store(1, std::memory_order_seq_cst);
         lock_plan();
         drop_plan();
@@ -491,7 +501,7 @@ void check_cpu_share(CpuShare *share)
         if (!helper_stop.load(std::memory_order_seq_cst)) futex(&stop_word, FUTEX_WAIT_PRIVATE, 0, &pause);
         stepped_back.store(0, std::memory_order_seq_cst);
     }
-    start_sample(share);
+    start_sample(sample);
 }
 
 // Between two pieces of work the search lists a directory, which takes a
@@ -499,24 +509,23 @@ void check_cpu_share(CpuShare *share)
 // it is awake when the next comes.
 const int IDLE_SPINS = 16384;
 
-void wait_for_work(uint32_t seen, CpuShare *share)
+void wait_for_work(uint32_t seen)
 {
     for (int spins = 0; spins < IDLE_SPINS; spins++) {
         if (work_word.load(std::memory_order_seq_cst) != seen) return;
         cpu_pause();
     }
-    uint64_t start = monotonic_nanoseconds();
     helper_sleeping.store(1, std::memory_order_seq_cst);
     if (work_word.load(std::memory_order_seq_cst) == seen && !helper_stop.load(std::memory_order_seq_cst))
         futex(&work_word, FUTEX_WAIT_PRIVATE, seen, nullptr);
     helper_sleeping.store(0, std::memory_order_relaxed);
-    share->slept += monotonic_nanoseconds() - start;
 }
 
 void *helper_main(void *)
 {
-    CpuShare share;
-    start_sample(&share);
+    schedstat_fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    CpuSample sample;
+    start_sample(&sample);
     while (!helper_stop.load(std::memory_order_seq_cst)) {
         uint32_t seen = work_word.load(std::memory_order_seq_cst);
         int worked = close_released();
@@ -524,9 +533,9 @@ void *helper_main(void *)
         if (!worked) worked = read_first_unread();
         if (!worked) worked = read_ahead_details();
         if (worked)
-            check_cpu_share(&share);
+            check_cpu_share(&sample);
         else
-            wait_for_work(seen, &share);
+            wait_for_work(seen);
     }
     return nullptr;
 }
@@ -561,8 +570,8 @@ void end_helper()
 // fewer than a third were ready, the search expects nothing for a while,
 // twice as long each time in a row: a run on a busy machine is then a run
 // by one thread with a short probe now and then.
-const uint32_t JUDGED_OPENS = 256;
-const uint64_t FIRST_PAUSE = 50000000, LONGEST_PAUSE = 800000000;
+const uint32_t JUDGED_OPENS = 128;
+const uint64_t FIRST_PAUSE = 100000000, LONGEST_PAUSE = 800000000;
 uint32_t opens_judged, opens_ready;
 uint64_t pause_length = FIRST_PAUSE;
 uint64_t paused_until;
@@ -682,7 +691,7 @@ Listing *readahead_adopt(const char *path)
         // meanwhile, as the helper would.  Should the helper have lost its
         // CPU, the search soon reads this one itself.
         unlock_plan();
-        const uint64_t LONGEST_WAIT = 50000;
+        const uint64_t LONGEST_WAIT = 20000;
         uint64_t start = monotonic_nanoseconds();
         uint64_t idle_since = start;
         for (int spins = 1; plan[r].state.load(std::memory_order_acquire) == PLAN_READING; spins++) {
