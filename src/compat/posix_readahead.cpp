@@ -11,8 +11,9 @@
 // the plan that nobody has read, a few at a time, and so walks the tree a
 // little ahead of the search; when the search opens a path, it adopts the
 // listing if the helper has it ready and it is fresh, and reads the
-// directory itself otherwise.  The search waits for the helper only to
-// finish a directory it is reading, and not for long.
+// directory itself otherwise.  When the helper is still reading the one
+// the search opens, the search reads the next unread ones meanwhile, and
+// gives up waiting after a few microseconds without progress.
 //
 // Details: the search lends the helper each buffer of entries it lists,
 // and the helper also reads the details of the listings it has ready.  The
@@ -24,9 +25,11 @@
 // only within FRESH_NANOSECONDS of being read, so a search held up (by a
 // reader that does not read, say) shows what is there when it goes on.
 //
-// The helper steps back when it finds itself given much less than its CPU
-// (other work runs there): it then stops reading ahead for a while, and
-// the search does everything itself, as on one CPU.
+// Read-ahead steps back when the second CPU is busy with other work: in
+// the plain searches the search judges by how few directories it finds
+// ready, in the others the helper by how long the scheduler kept it
+// waiting for a CPU.  For a while then the search does everything itself,
+// as on one CPU.
 #include "posix_readahead.h"
 
 #include <cerrno>
