@@ -189,7 +189,6 @@ int reuse_stream(DirStream *stream)
         listing->end = 0;
         listing->reads = listing->at_end = 0;
     }
-    readahead_take_back(listing);
     listing->next = 0;
     stream->state = STREAM_OPEN;
     stream->first_pass = 0;

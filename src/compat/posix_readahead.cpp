@@ -205,11 +205,8 @@ int allocate_record()
     return r;
 }
 
-uint64_t records_expected;
-
 void insert_record(int r)
 {
-    records_expected++;
     PlanRecord *record = &plan[r];
     record->previous = insert_after;
     record->next = insert_after >= 0 ? plan[insert_after].next : plan_head;
@@ -253,11 +250,12 @@ void drop_with_descendants(int r)
 }
 
 // Expects the subdirectories in the listing's buffer that the search
-// descends, at insert_after.  Under the lock.
-void expect_children(const Listing *listing)
+// descends, at insert_after; how many.  Under the lock.
+int expect_children(const Listing *listing)
 {
     DescendsRule *descends = descends_rule.load(std::memory_order_relaxed);
-    if (descends == nullptr) return;
+    int expected = 0;
+    if (descends == nullptr) return expected;
     const char *separator = strcmp(listing->path, "/") == 0 ? "" : "/";
     for (size_t offset = 0; offset < listing->end;) {
         const struct dirent64 *entry = (const struct dirent64 *)(listing->buffer + offset);
@@ -270,12 +268,14 @@ void expect_children(const Listing *listing)
         int written = snprintf(path, sizeof path, "%s%s%s", listing->path, separator, entry->d_name);
         if (written <= 0 || (size_t)written >= sizeof path) continue;
         int r = allocate_record();
-        if (r < 0) return;
+        if (r < 0) break;
         strcpy(plan[r].path, path);
         plan[r].children_expected = 0;
         plan[r].state.store(PLAN_WAITING, std::memory_order_relaxed);
         insert_record(r);
+        expected++;
     }
+    return expected;
 }
 
 // ---- the helper ----
@@ -363,7 +363,10 @@ int claim_next(int *listing)
         *listing = plan[furthest_ready].listing;
         plan[furthest_ready].state.store(PLAN_WAITING, std::memory_order_relaxed);
         Listing *taken = &ahead_listings[*listing];
-        if (taken->fd >= 0) close(taken->fd);  // the helper's own; quick next to a read
+        // The helper may be reading its details, and the search may be the
+        // one taking it over: the details are closed to the helper first.
+        readahead_take_back(taken);
+        if (taken->fd >= 0) close(taken->fd);  // quick next to a read
         taken->fd = -1;
     }
     plan[waiting].listing = *listing;
@@ -664,12 +667,10 @@ void readahead_expect_children(Listing *listing)
     if (!helper_available()) return;
     lock_plan();
     insert_after = search_cursor;
-    uint64_t before = records_expected;
-    expect_children(listing);
+    int expected = expect_children(listing);
     search_cursor = insert_after;
-    int expected_any = records_expected != before;
     unlock_plan();
-    if (expected_any) signal_work();
+    if (expected) signal_work();
 }
 
 // The search looks a short way into the plan for the path: what it passed

@@ -65,7 +65,7 @@ struct Listing {
     uint64_t read_at;  // when the directory was opened and first read
     int children_expected;  // by the helper, from the whole listing
     // Set while the helper may read the details of the buffer's entries;
-    // only the search clears it (readahead_take_back).
+    // only readahead_take_back clears it.
     std::atomic<int> details_open;
     uint32_t count;  // entries indexed into name_offsets and slots
     uint16_t name_offsets[LISTING_CAPACITY];
