@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "readahead.h"
 #include "trawl.h"
 #include "wildcat.h"
 
@@ -25,29 +26,70 @@ static void use_short_name(WIN32_FIND_DATAA *entry)
 // Short names cost Windows (and Wine far more) work for every entry, so
 // they are asked for only under -m; the large fetch takes each directory's
 // entries from the file system in fewer, bigger reads.
-int scan_first(const char *spec, DirScan *scan)
+HANDLE find_first_entry(const char *spec, WIN32_FIND_DATAA *entry)
 {
     FINDEX_INFO_LEVELS level = settings.short_names ? FindExInfoStandard : FindExInfoBasic;
-    HANDLE handle = FindFirstFileExA(spec, level, &scan->find_data, FindExSearchNameMatch, nullptr,
+    HANDLE handle = FindFirstFileExA(spec, level, entry, FindExSearchNameMatch, nullptr,
                                      FIND_FIRST_EX_LARGE_FETCH);
-    if (handle == INVALID_HANDLE_VALUE) {
-        scan->find_handle = nullptr;
-        return 0;
-    }
-    scan->find_handle = handle;
-    use_short_name(&scan->find_data);
+    if (handle != INVALID_HANDLE_VALUE) use_short_name(entry);
+    return handle;
+}
+
+int find_next_entry(HANDLE handle, WIN32_FIND_DATAA *entry)
+{
+    if (!FindNextFileA(handle, entry)) return 0;
+    use_short_name(entry);
     return 1;
+}
+
+int scan_first(const char *spec, DirScan *scan)
+{
+    scan->listing = nullptr;
+    scan->details = DETAILS_NOT_READ;
+    HANDLE handle = find_first_entry(spec, &scan->find_data);
+    scan->find_handle = handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+    return scan->find_handle != nullptr;
+}
+
+static int scan_listing_next(DirScan *scan)
+{
+    const Listing *listing = scan->listing;
+    if (listing_entry(listing, &scan->offset, &scan->find_data, &scan->details,
+                      &scan->detail_attributes))
+        return 1;
+    scan->details = DETAILS_NOT_READ;
+    return !listing->whole && find_next_entry(scan->find_handle, &scan->find_data);
+}
+
+// An enumeration of a directory read before; 0 when it was not opened.
+static int scan_listing(const Listing *listing, DirScan *scan)
+{
+    if (!listing->opened) return 0;
+    scan->listing = listing;
+    scan->offset = 0;
+    scan->find_handle = listing->handle;
+    return scan_listing_next(scan);
 }
 
 int scan_next(DirScan *scan)
 {
-    if (FindNextFileA(scan->find_handle, &scan->find_data)) {
-        use_short_name(&scan->find_data);
-        return 1;
-    }
+    if (scan->listing) return scan_listing_next(scan);
+    if (find_next_entry(scan->find_handle, &scan->find_data)) return 1;
     FindClose(scan->find_handle);
     scan->find_handle = nullptr;
     return 0;
+}
+
+// The details of the current entry: the listing's while it is fresh, else
+// read now from the open enumeration.
+static int complete_entry(DirScan *scan, int parts)
+{
+    if (scan->details != DETAILS_NOT_READ && listing_is_fresh(scan->listing)) {
+        errno = scan->details;
+        scan->find_data.dwFileAttributes |= scan->detail_attributes;
+        return scan->details == DETAILS_READ;
+    }
+    return complete_find_data(scan->find_handle, &scan->find_data, parts);
 }
 
 static const char *last_separator(const char *text)
@@ -121,27 +163,35 @@ static Descent descent_of(const WIN32_FIND_DATAA *entry)
     return DESCENDED;
 }
 
-// What the platform may read ahead: the subdirectories the walk opens as
-// its listing shows them, links aside.
-static int descends_by_listing(const WIN32_FIND_DATAA *entry)
+// The subdirectory's "dir\*", for the readers, when it fits.
+static void queue_subdirectory(const Walk *walk, const char *directory, const char *name)
 {
-    return descent_of(entry) == DESCENDED;
+    char spec[SPEC_BUFFER_SIZE];
+    if (join_path(spec, sizeof spec - 2, walk->drive, directory, name)) {
+        strcat(spec, "\\*");
+        readahead_queue(spec);
+    }
 }
 
-static void list_matches(Walk *walk, const char *spec, const ShownPath *shown)
+// The first pass.  The subdirectories the second pass will descend are
+// queued as they go by, for the readers.
+static void list_matches(Walk *walk, const char *directory, const char *spec,
+                         const Listing *listing, const ShownPath *shown)
 {
     DirScan scan = {};
-    if (!scan_first(spec, &scan)) return;
+    if (!(listing ? scan_listing(listing, &scan) : scan_first(spec, &scan))) return;
+    int queueing = !settings.no_recursion && readahead_active();
     do {
         WIN32_FIND_DATAA *entry = &scan.find_data;
+        if (queueing && descent_of(entry) == DESCENDED)
+            queue_subdirectory(walk, directory, entry->cFileName);
         if (!pattern_match_compiled(walk->pattern, entry->cFileName)) continue;
         // The filter turns "." and ".." away in any case unless -a or -A is
         // given: here, the one place that says so, before details are read.
         if (!walk->dots_listed && is_dot_entry(entry->cFileName)) continue;
         // An entry whose details cannot be read is not judged or shown by
         // details it does not have.
-        if (walk->details_needed &&
-            !complete_find_data(scan.find_handle, entry, walk->details_needed)) {
+        if (walk->details_needed && !complete_entry(&scan, walk->details_needed)) {
             report_entry(shown, entry->cFileName, strerror(errno));
             continue;
         }
@@ -217,12 +267,26 @@ static void search_directory(Walk *walk, const char *directory, const char *show
 
     ShownPath shown_path = {walk->drive, "", ""};
     shown_path_prefix(shown, &shown_path.directory, &shown_path.separator);
-    list_matches(walk, spec, &shown_path);
-    if (settings.no_recursion) return;
+    Listing *listing = readahead_take(spec);
+    list_matches(walk, directory, spec, listing, &shown_path);
+    if (listing) listing_close(listing);
+    // The second pass reads the listing again while it holds every entry
+    // and is fresh, and the directory otherwise.
+    if (listing && !(listing->whole && listing_is_fresh(listing))) {
+        readahead_release(listing);
+        listing = nullptr;
+    }
+    if (settings.no_recursion) {
+        readahead_release(listing);
+        return;
+    }
 
     PathLevel level = {parent, directory, 0, {}};
     DirScan scan = {};
-    if (!scan_first(spec, &scan)) return;
+    if (!(listing ? scan_listing(listing, &scan) : scan_first(spec, &scan))) {
+        readahead_release(listing);
+        return;
+    }
     do {
         const WIN32_FIND_DATAA *entry = &scan.find_data;
         Descent descent = descent_of(entry);
@@ -237,6 +301,7 @@ static void search_directory(Walk *walk, const char *directory, const char *show
             continue;
         search_directory(walk, spec, spec, &level);
     } while (scan_next(&scan));
+    readahead_release(listing);
 }
 
 int32_t search_tree(FILE *out, const char *argument)
@@ -253,8 +318,9 @@ int32_t search_tree(FILE *out, const char *argument)
         return 0;
     }
     forget_link_targets();
-    start_search(settings.details_needed, settings.no_recursion ? nullptr : descends_by_listing);
     int dots_listed = settings.show_all || settings.show_all_but_dots;
+    ReadRule rule = {pattern, dots_listed, settings.details_needed};
+    readahead_begin(&rule);
     Walk walk = {out, split.drive, &pattern, settings.details_needed, dots_listed, 0};
     search_directory(&walk, split.directory, split.shown_directory, nullptr);
     return walk.count;

@@ -68,10 +68,18 @@ struct GrandTotals {
     uint64_t blocks;
 };
 
+struct Listing;
+
 // One open directory enumeration and its current entry.
 struct DirScan {
     HANDLE find_handle;  // null when nothing is open
     WIN32_FIND_DATAA find_data;
+    // When the entries come from a listing read before: its entries first,
+    // then the rest from its open enumeration, which stays the listing's.
+    const Listing *listing;
+    uint32_t offset;
+    int details;  // whether the listing holds the entry's details (DETAILS_*)
+    DWORD detail_attributes;
 };
 
 extern Settings settings;
@@ -107,6 +115,10 @@ int parse_size_spec(const char *text, uint64_t *out);
 // tree search
 int scan_first(const char *spec, DirScan *scan);
 int scan_next(DirScan *scan);
+// The Win32 calls with which every directory is read, whoever reads it,
+// and the short-name substitution.
+HANDLE find_first_entry(const char *spec, WIN32_FIND_DATAA *entry);
+int find_next_entry(HANDLE handle, WIN32_FIND_DATAA *entry);
 // The number of entries listed, those below the directory included.
 int32_t search_tree(FILE *out, const char *argument);
 

@@ -25,12 +25,14 @@ enum {
 };
 int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *entry, int parts);
 
-// A new search begins, which will ask these parts (FIND_DATA_*) of entries
-// and descends into the subdirectories that descends() accepts (null: into
-// none).  Nothing read for an earlier search is delivered to it; the POSIX
-// layer reads ahead, on a second CPU, the directories the rule says the
-// search will open.
-void start_search(int parts, int (*descends)(const WIN32_FIND_DATAA *entry));
+// How many CPUs the process may use: those it may run on, and no more than
+// its control group's CPU quota allows; at least 1.
+int usable_cpus();
+
+// How many descriptors other threads may hold open at once without ever
+// taking one the search needs: what the limit leaves beyond those open now
+// and those the deepest walk holds.  Windows has no such limit.
+int descriptors_to_spare();
 
 // What makes a directory the same directory by whatever path it is reached:
 // device and inode, or volume serial number and file index.

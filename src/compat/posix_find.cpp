@@ -8,7 +8,6 @@
 // complete_find_data, which the search calls only for entries it looks at
 // in detail.
 #include "platform.h"
-#include "posix_readahead.h"
 
 #include <atomic>
 #include <cerrno>
@@ -128,212 +127,70 @@ void fill_from_entry(int dir_fd, const struct dirent64 *entry, WIN32_FIND_DATAA 
     data->dwReserved1 = 0;
 }
 
-// An open enumeration: a listing, the search's own or one the read-ahead
-// helper read.  The search holds one per level of its walk, so a small
-// fixed pool serves it without allocating, and without the fstat and the
-// heap buffer that opendir costs per directory.
-//
-// The search reads every directory twice in a row (its matches, then its
-// subdirectories), so a closed enumeration is kept until the next one is
-// opened: the same directory again, while its listing is fresh, is only
-// rewound, which saves an open and a close; and when the first enumeration
-// got all of it in one buffer, the second delivers that buffer again and
-// reads nothing.  A listing older than that is read anew from its path,
-// as Win32 would.
-enum StreamState { STREAM_FREE, STREAM_OPEN, STREAM_KEPT };
+// An open enumeration.  The search holds one per level of its walk, and
+// each reader one while it reads, so a fixed pool serves them all without
+// allocating, and without the fstat and the heap buffer that opendir costs
+// per directory.  A stream is claimed with one atomic exchange, so any
+// thread may open and close enumerations.
+const size_t DIRENT_BUFFER_SIZE = 16384;
 
 struct DirStream {
-    Listing *listing;
-    StreamState state;
-    int adopted;              // the helper read the listing, and gets it back
-    int first_pass;           // not rewound since
-    uint32_t buffer_entries;  // delivered from the buffer's present contents
+    std::atomic<int> busy;
+    int fd;
+    size_t next;  // offset of the next entry to deliver
+    size_t end;   // bytes in the buffer
+    int at_end;   // the last getdents64 delivered nothing
+    alignas(8) char buffer[DIRENT_BUFFER_SIZE];
 };
 
-// More than the deepest walk the path limit allows holds open at once.
-const int STREAM_COUNT = 256;
+// More than the deepest walk and every reader hold open at once.
+const int STREAM_COUNT = 512;
 DirStream streams[STREAM_COUNT];
-Listing own_listings[STREAM_COUNT];
-DirStream *kept_stream;
-// Entries the first enumerations delivered, and how many of them the
-// search asked the details of: lending them to the helper pays only when
-// that is most of them.
-uint64_t entries_listed;
-uint64_t details_asked;
 
-int close_stream(DirStream *stream)
+DirStream *claim_stream()
 {
-    Listing *listing = stream->listing;
-    int result = 0;
-    if (stream->adopted) {
-        readahead_release(listing);  // the helper's again from here on
-    } else {
-        readahead_take_back(listing);
-        if (listing->fd >= 0) result = close(listing->fd);
-        listing->fd = -1;
-    }
-    stream->state = STREAM_FREE;
-    return result;
-}
-
-// The second enumeration of the directory the first has just read: the
-// buffer again when it holds the whole directory, else the descriptor
-// rewound.  Only while the listing is fresh.
-int reuse_stream(DirStream *stream)
-{
-    Listing *listing = stream->listing;
-    if (!is_fresh(listing->read_at)) return 0;
-    int whole_in_buffer = listing->at_end && listing->reads <= 1;
-    if (!whole_in_buffer) {
-        if (listing->fd < 0 || lseek(listing->fd, 0, SEEK_SET) != 0) return 0;
-        listing->end = 0;
-        listing->reads = listing->at_end = 0;
-    }
-    listing->next = 0;
-    stream->state = STREAM_OPEN;
-    stream->first_pass = 0;
-    stream->buffer_entries = 0;
-    return 1;
-}
-
-DirStream *open_stream(const char *path)
-{
-    DirStream *kept = kept_stream;
-    kept_stream = nullptr;
-    if (kept != nullptr) {
-        if (strcmp(kept->listing->path, path) == 0 && reuse_stream(kept)) return kept;
-        close_stream(kept);
-    }
-    for (int i = 0; i < STREAM_COUNT; i++) {
-        DirStream *stream = &streams[i];
-        if (stream->state != STREAM_FREE) continue;
-        stream->listing = readahead_adopt(path);
-        stream->adopted = stream->listing != nullptr;
-        if (!stream->adopted) {
-            stream->listing = &own_listings[i];
-            if (!listing_open(stream->listing, path)) return nullptr;
-        }
-        stream->state = STREAM_OPEN;
-        stream->first_pass = 1;
-        stream->buffer_entries = 0;
-        return stream;
-    }
+    for (int i = 0; i < STREAM_COUNT; i++)
+        if (!streams[i].busy.load(std::memory_order_relaxed) &&
+            !streams[i].busy.exchange(1, std::memory_order_acquire))
+            return &streams[i];
     errno = EMFILE;
     return nullptr;
 }
 
-void keep_stream(DirStream *stream)
+void release_stream(DirStream *stream)
 {
-    readahead_take_back(stream->listing);
-    if (kept_stream != nullptr) close_stream(kept_stream);
-    stream->state = STREAM_KEPT;
-    kept_stream = stream;
-}
-
-}  // namespace
-
-int listing_open(Listing *listing, const char *path)
-{
-    listing->details_open.store(0, std::memory_order_relaxed);
-    listing->children_expected = 0;
-    listing->count = 0;
-    listing->next = listing->end = 0;
-    listing->reads = listing->at_end = 0;
-    strcpy(listing->path, path);
-    listing->read_at = monotonic_nanoseconds();
-    listing->fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listing->fd < 0) return 0;
-    ssize_t got = getdents64(listing->fd, listing->buffer, sizeof listing->buffer);
-    if (got < 0) {
-        int saved = errno;
-        close(listing->fd);
-        listing->fd = -1;
-        errno = saved;
-        return 0;
-    }
-    listing->end = (size_t)got;
-    listing->reads = got > 0;
-    listing->at_end = got == 0;
-    return 1;
-}
-
-const struct dirent64 *listing_next(Listing *listing)
-{
-    if (listing->next >= listing->end) {
-        if (listing->at_end || listing->fd < 0) return nullptr;
-        ssize_t got = getdents64(listing->fd, listing->buffer, sizeof listing->buffer);
-        if (got <= 0) {
-            listing->at_end = got == 0;
-            return nullptr;
-        }
-        listing->count = 0;
-        listing->reads++;
-        listing->next = 0;
-        listing->end = (size_t)got;
-    }
-    const struct dirent64 *entry = (const struct dirent64 *)(listing->buffer + listing->next);
-    listing->next += entry->d_reclen;
-    return entry;
-}
-
-void listing_entry_data(const Listing *listing, const struct dirent64 *entry,
-                        WIN32_FIND_DATAA *data)
-{
-    fill_from_entry(listing->fd, entry, data);
-}
-
-void listing_index(Listing *listing)
-{
-    uint32_t count = 0;
-    for (size_t offset = 0; offset < listing->end && count < LISTING_CAPACITY; count++) {
-        const struct dirent64 *entry = (const struct dirent64 *)(listing->buffer + offset);
-        listing->name_offsets[count] = (uint16_t)(offset + offsetof(struct dirent64, d_name));
-        listing->slots[count].claim.store(CLAIM_FREE, std::memory_order_relaxed);
-        offset += entry->d_reclen;
-    }
-    listing->count = count;
-}
-
-namespace {
-
-// Each buffer a first enumeration reads is lent to the helper when it reads
-// details, and the subdirectories in it are expected next.
-void lend_and_expect(Listing *listing)
-{
-    if (readahead_details_wanted()) {
-        if (!listing->details_open.load(std::memory_order_relaxed)) listing_index(listing);
-        readahead_lend(listing);
-    }
-    readahead_expect_children(listing);
+    stream->busy.store(0, std::memory_order_release);
 }
 
 // Reads the next entry into data.  At the clean end errno is ENOENT, after a
-// read error it is getdents64's.  A buffer lent to the helper is taken back
-// before the next read overwrites it, and the next one is lent in turn.
+// read error it is getdents64's.
 int read_next(DirStream *stream, WIN32_FIND_DATAA *data)
 {
-    Listing *listing = stream->listing;
-    int refill = listing->next >= listing->end;
-    if (refill) readahead_take_back(listing);
-    const struct dirent64 *entry = listing_next(listing);
-    if (entry == nullptr) {
-        if (listing->at_end || listing->fd < 0) errno = ENOENT;
-        return 0;
+    if (stream->next >= stream->end) {
+        if (stream->at_end) {
+            errno = ENOENT;
+            return 0;
+        }
+        ssize_t got = getdents64(stream->fd, stream->buffer, sizeof stream->buffer);
+        if (got <= 0) {
+            stream->at_end = 1;
+            if (got == 0) errno = ENOENT;
+            return 0;
+        }
+        stream->next = 0;
+        stream->end = (size_t)got;
     }
-    fill_from_entry(listing->fd, entry, data);
-    if (refill) stream->buffer_entries = 0;
-    if (stream->first_pass) {
-        entries_listed++;
-        if (stream->buffer_entries == 0) lend_and_expect(listing);
-    }
-    stream->buffer_entries++;
+    const struct dirent64 *entry = (const struct dirent64 *)(stream->buffer + stream->next);
+    stream->next += entry->d_reclen;
+    fill_from_entry(stream->fd, entry, data);
     return 1;
 }
 
 DirStream *stream_of(HANDLE handle)
 {
     DirStream *stream = (DirStream *)handle;
-    if (stream < streams || stream >= streams + STREAM_COUNT || stream->state != STREAM_OPEN)
+    if (stream < streams || stream >= streams + STREAM_COUNT ||
+        !stream->busy.load(std::memory_order_relaxed))
         return nullptr;
     return stream;
 }
@@ -363,7 +220,7 @@ struct XattrArgs {
     uint32_t flags;
 };
 
-// Read by the read-ahead helper too.
+// Read by every thread that completes entries.
 std::atomic<int> getxattrat_missing;
 
 ssize_t read_xattr(int dir_fd, const char *name, char *text, size_t size)
@@ -394,33 +251,29 @@ DWORD stored_dos_attributes(int dir_fd, const char *name)
     return length >= 0 ? parse_dos_attribute_text(text, length) : 0;
 }
 
-}  // namespace
-
 // A dangling link has no target to describe: the link itself is the entry.
 // Anything else that cannot be read is a failure, never a record of
 // made-up values.
-int read_entry_details(int dir_fd, const char *name, int parts, EntryDetails *details)
+int read_inode(int dir_fd, WIN32_FIND_DATAA *data)
 {
-    details->attributes = 0;
-    if (parts & FIND_DATA_INODE) {
-        struct stat st;
-        if (fstatat(dir_fd, name, &st, 0) != 0) {
-            if ((errno != ENOENT && errno != ELOOP) ||
-                fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                return 0;
-        }
-        details->size = S_ISDIR(st.st_mode) ? 0 : (uint64_t)st.st_size;
-        details->write_ticks = ticks_of_timespec(st.st_mtim);
-        details->access_ticks = ticks_of_timespec(st.st_atim);
-        details->creation_ticks = ticks_of_timespec(st.st_ctim);
-        if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
-            details->attributes |= FILE_ATTRIBUTE_READONLY;
+    struct stat st;
+    if (fstatat(dir_fd, data->cFileName, &st, 0) != 0) {
+        if ((errno != ENOENT && errno != ELOOP) ||
+            fstatat(dir_fd, data->cFileName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return 0;
     }
-    if (parts & FIND_DATA_STORED_ATTRIBUTES) {
-        details->attributes |= stored_dos_attributes(dir_fd, name);
-    }
+    uint64_t size = S_ISDIR(st.st_mode) ? 0 : (uint64_t)st.st_size;
+    data->nFileSizeHigh = (DWORD)(size >> 32);
+    data->nFileSizeLow = (DWORD)size;
+    set_filetime(&data->ftLastWriteTime, ticks_of_timespec(st.st_mtim));
+    set_filetime(&data->ftLastAccessTime, ticks_of_timespec(st.st_atim));
+    set_filetime(&data->ftCreationTime, ticks_of_timespec(st.st_ctim));
+    if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
+        data->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
     return 1;
 }
+
+}  // namespace
 
 HANDLE FindFirstFileA(const char *spec, WIN32_FIND_DATAA *data)
 {
@@ -434,15 +287,18 @@ HANDLE FindFirstFileA(const char *spec, WIN32_FIND_DATAA *data)
         errno = EINVAL;
         return INVALID_HANDLE_VALUE;
     }
-    DirStream *stream = open_stream(path);
+    DirStream *stream = claim_stream();
     if (stream == nullptr) return INVALID_HANDLE_VALUE;
-    if (!read_next(stream, data)) {  // not even "." or "..": nothing to deliver
-        int saved = errno;
-        close_stream(stream);
-        errno = saved;
-        return INVALID_HANDLE_VALUE;
-    }
-    return (HANDLE)stream;
+    stream->next = stream->end = 0;
+    stream->at_end = 0;
+    stream->fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (stream->fd >= 0 && read_next(stream, data)) return (HANDLE)stream;
+    // Not opened, or not even "." or "..": nothing to deliver.
+    int saved = errno;
+    if (stream->fd >= 0) close(stream->fd);
+    release_stream(stream);
+    errno = saved;
+    return INVALID_HANDLE_VALUE;
 }
 
 HANDLE FindFirstFileExA(const char *spec, FINDEX_INFO_LEVELS, void *data, FINDEX_SEARCH_OPS, void *,
@@ -468,16 +324,11 @@ BOOL FindClose(HANDLE handle)
         errno = EBADF;
         return FALSE;
     }
-    keep_stream(stream);
-    return TRUE;
+    int closed = close(stream->fd);
+    release_stream(stream);
+    return closed == 0 ? TRUE : FALSE;
 }
 
-// The details come from the read-ahead helper when it has read this very
-// entry of the buffer on loan already, and are read here otherwise.  The
-// buffers are lent once the search has asked the details of at least half
-// the entries it has met (a sample of 64 asked, and then at every 64 more):
-// the helper reads every entry it is lent, so for a pattern that few names
-// match its work would mostly be wasted.
 int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
 {
     DirStream *stream = stream_of(handle);
@@ -485,37 +336,10 @@ int complete_find_data(HANDLE handle, WIN32_FIND_DATAA *data, int parts)
         errno = EBADF;
         return 0;
     }
-    const uint64_t SAMPLE = 64;
-    if (!readahead_details_wanted() && ++details_asked % SAMPLE == 0 &&
-        details_asked * 2 >= entries_listed) {
-        readahead_start();
-        readahead_want_details(parts);
-    }
-    Listing *listing = stream->listing;
-    // A listing read whole ahead of a search that asked no details has no
-    // descriptor left.
-    if (listing->fd < 0) listing->fd = open(listing->path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    EntryDetails details;
-    if (!(stream->first_pass &&
-          readahead_take_details(listing, stream->buffer_entries - 1, parts, &details)) &&
-        !read_entry_details(listing->fd, data->cFileName, parts, &details))
-        return 0;
-    if (parts & FIND_DATA_INODE) {
-        data->nFileSizeHigh = (DWORD)(details.size >> 32);
-        data->nFileSizeLow = (DWORD)details.size;
-        set_filetime(&data->ftLastWriteTime, details.write_ticks);
-        set_filetime(&data->ftLastAccessTime, details.access_ticks);
-        set_filetime(&data->ftCreationTime, details.creation_ticks);
-    }
-    data->dwFileAttributes |= details.attributes;
+    if ((parts & FIND_DATA_INODE) && !read_inode(stream->fd, data)) return 0;
+    if (parts & FIND_DATA_STORED_ATTRIBUTES)
+        data->dwFileAttributes |= stored_dos_attributes(stream->fd, data->cFileName);
     return 1;
-}
-
-void start_search(int parts, int (*descends)(const WIN32_FIND_DATAA *entry))
-{
-    if (kept_stream != nullptr) close_stream(kept_stream);
-    kept_stream = nullptr;
-    readahead_forget(parts, descends);
 }
 
 int directory_identity(const char *path, DirectoryIdentity *identity)

@@ -2,8 +2,8 @@
 //
 // On Windows it includes <windows.h>.  Everywhere else it declares the small
 // part of the Win32 interface that trawl uses (directory enumeration, time
-// conversion, the attribute constants), exactly as <windows.h> does, and the
-// POSIX layer implements it.  What trawl adds of its own is in platform.h.
+// conversion, the attribute constants, threads and their lock), exactly as
+// <windows.h> does, and the POSIX layer implements it.  What trawl adds of its own is in platform.h.
 // The rest of the program never tests the platform itself.
 #pragma once
 
@@ -18,7 +18,8 @@
 
 #else  // POSIX
 
-#include <cstdint>
+#include <cstddef>
+#include <pthread.h>
 
 typedef uint32_t DWORD;
 typedef uint16_t WORD;
@@ -90,5 +91,39 @@ BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA *entry);
 BOOL FindClose(HANDLE handle);
 BOOL SystemTimeToFileTime(const SYSTEMTIME *in, FILETIME *out);
 BOOL FileTimeToSystemTime(const FILETIME *in, SYSTEMTIME *out);
+
+// Threads, a lock and a condition, and the performance counter, as Windows
+// offers them; over POSIX threads and CLOCK_MONOTONIC.
+#define WINAPI
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0
+#define WAIT_FAILED 0xFFFFFFFFu
+typedef DWORD(WINAPI *LPTHREAD_START_ROUTINE)(void *parameter);
+
+struct SRWLOCK {
+    pthread_mutex_t mutex;
+};
+struct CONDITION_VARIABLE {
+    pthread_cond_t condition;
+};
+#define SRWLOCK_INIT {PTHREAD_MUTEX_INITIALIZER}
+#define CONDITION_VARIABLE_INIT {PTHREAD_COND_INITIALIZER}
+
+union LARGE_INTEGER {
+    int64_t QuadPart;
+};
+
+HANDLE CreateThread(void *attributes, size_t stack_size, LPTHREAD_START_ROUTINE start,
+                    void *parameter, DWORD flags, DWORD *thread_id);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL CloseHandle(HANDLE handle);
+void AcquireSRWLockExclusive(SRWLOCK *lock);
+void ReleaseSRWLockExclusive(SRWLOCK *lock);
+// Only INFINITE is taken: trawl never waits with a time-out.
+BOOL SleepConditionVariableSRW(CONDITION_VARIABLE *condition, SRWLOCK *lock, DWORD milliseconds,
+                               DWORD flags);
+void WakeAllConditionVariable(CONDITION_VARIABLE *condition);
+BOOL QueryPerformanceCounter(LARGE_INTEGER *count);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER *frequency);
 
 #endif  // POSIX

@@ -68,10 +68,6 @@ int complete_find_data(HANDLE, WIN32_FIND_DATAA *, int)
     return 1;
 }
 
-// Windows reads each directory when it is opened: nothing to read ahead
-// and nothing kept between searches.
-void start_search(int, int (*)(const WIN32_FIND_DATAA *)) {}
-
 // The Microsoft C runtime takes _IOLBF for full buffering, and an
 // unbuffered stream reaches a console one character at a time, which a
 // console shows tens of times slower than whole lines.  So a console gets

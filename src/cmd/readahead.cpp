@@ -1,0 +1,396 @@
+// The read-ahead engine: one queue of jobs, one lock, one condition.
+//
+// A job is a directory to read: its spec, the rule for its details and the
+// listing it fills.  It is queued, running or done; the queue owns it until
+// it is done, the search after.  The queue holds jobs in the order the
+// search will open them: a directory's subdirectories go right in front of
+// everything queued before them, which is the depth-first order.  Readers
+// take the first queued job; the search takes the job of the directory it
+// opens, found by its spec.  Queued, the search takes it back and reads the
+// directory itself; running, it waits for the reader; done and fresh, it
+// uses the listing; done and stale, or not opened, it reads the directory
+// itself, as one thread would.  Jobs in front of it are passed for good.
+//
+// Why it cannot hang: the search waits only for a running job, and a reader
+// runs a job to its end without the lock, touching nothing else.  Why it
+// shows nothing stale: every listing carries the time its first system call
+// began, and the search checks it when it takes the listing and again for
+// each entry whose details it uses.  Why it costs no directory: readers
+// hold at most the descriptors the limit spares beyond the deepest walk.
+#include "readahead.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "trawl.h"
+
+void (*readahead_test_hook)(const char *spec);
+int readahead_may_step_back = 1;
+
+namespace {
+
+enum JobState { JOB_IDLE, JOB_QUEUED, JOB_RUNNING, JOB_DONE };
+
+struct Job {
+    Job *previous;  // in the queue
+    Job *next;      // in the queue, or on the free list
+    JobState state;
+    int passed;  // running when the search passed it: its reader frees it
+    ReadRule rule;
+    char spec[SPEC_BUFFER_SIZE];
+    Listing listing;
+};
+
+// The search holds one listing per level of its walk; the rest are jobs
+// ahead of it.  Jobs never used stay untouched, costing no memory.
+const int JOB_COUNT = 256;
+const int READERS_MAX = 8;
+const int AHEAD_PER_READER = 8;
+
+Job jobs[JOB_COUNT];
+int untouched_jobs;
+Job *free_jobs;
+
+SRWLOCK lock = SRWLOCK_INIT;
+CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
+// Under the lock:
+Job *queue_head, *queue_tail;
+Job *insert_after;  // the last job queued since the search last took one
+int queued;         // jobs in the queue
+int held_descriptors;
+int descriptor_share;
+int idle_readers;
+int search_waiting;
+ReadRule current_rule;
+ReadaheadCounts counts;
+
+// The search's own:
+int readers = -1;  // not chosen yet
+int started;
+int ahead_limit;
+int64_t fresh_ticks;
+// Step back: when the search waits for readers for more than an eighth of
+// a window of its time, readers do nothing for the next windows.
+const int STEP_WINDOW = 256;
+const int STEP_BACK_WINDOWS = 16;
+int takes_in_window;
+int64_t window_started, waited_in_window;
+int windows_stepped_back;
+
+int64_t ticks_now()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+// ---- packing ----
+
+struct PackedEntry {
+    DWORD attributes;  // as the enumeration delivered them
+    DWORD detail_attributes;
+    DWORD size_high;
+    DWORD size_low;
+    FILETIME write_time;
+    int32_t details;
+    uint32_t name_length;
+};
+const uint32_t PACKED_MAX = sizeof(PackedEntry) + MAX_PATH + 8;
+
+uint32_t packed_size(uint32_t name_length)
+{
+    return (uint32_t)(sizeof(PackedEntry) + name_length + 1 + 7) & ~7u;
+}
+
+void pack(Listing *listing, const Job *job, WIN32_FIND_DATAA *data)
+{
+    PackedEntry head;
+    head.attributes = data->dwFileAttributes;
+    head.details = DETAILS_NOT_READ;
+    const ReadRule *rule = &job->rule;
+    if (rule->parts && pattern_match_compiled(&rule->pattern, data->cFileName) &&
+        (rule->dots_listed || !is_dot_entry(data->cFileName))) {
+        errno = EIO;
+        int read = complete_find_data(listing->handle, data, rule->parts);
+        head.details = read ? DETAILS_READ : errno;
+    }
+    head.detail_attributes = data->dwFileAttributes & ~head.attributes;
+    head.size_high = data->nFileSizeHigh;
+    head.size_low = data->nFileSizeLow;
+    head.write_time = data->ftLastWriteTime;
+    head.name_length = (uint32_t)strlen(data->cFileName);
+    unsigned char *at = listing->entries + listing->used;
+    memcpy(at, &head, sizeof head);
+    memcpy(at + sizeof head, data->cFileName, head.name_length + 1);
+    listing->used += packed_size(head.name_length);
+}
+
+// Reads the job's directory into its listing, on whichever thread.
+void read_listing(Job *job)
+{
+    Listing *listing = &job->listing;
+    WIN32_FIND_DATAA data;
+    listing->used = 0;
+    listing->whole = 0;
+    listing->started = ticks_now();
+    listing->handle = nullptr;
+    HANDLE handle = find_first_entry(job->spec, &data);
+    listing->opened = handle != INVALID_HANDLE_VALUE;
+    if (!listing->opened) return;
+    listing->handle = handle;
+    do {
+        pack(listing, job, &data);
+        if (LISTING_BYTES - listing->used < PACKED_MAX) return;
+    } while (find_next_entry(handle, &data));
+    listing->whole = 1;
+    if (!job->rule.parts) listing_close(listing);
+}
+
+// ---- the queue, under the lock ----
+
+Job *allocate_job()
+{
+    if (free_jobs == nullptr && untouched_jobs < JOB_COUNT) return &jobs[untouched_jobs++];
+    Job *job = free_jobs;
+    if (job != nullptr) free_jobs = job->next;
+    return job;
+}
+
+void free_job(Job *job)
+{
+    if (job->listing.handle != nullptr) held_descriptors--;
+    listing_close(&job->listing);
+    job->state = JOB_IDLE;
+    job->next = free_jobs;
+    free_jobs = job;
+}
+
+void unlink_job(Job *job)
+{
+    (job->previous ? job->previous->next : queue_head) = job->next;
+    (job->next ? job->next->previous : queue_tail) = job->previous;
+    if (insert_after == job) insert_after = job->previous;
+    queued--;
+}
+
+// The search will not open this directory now: a running job is its
+// reader's to free.
+void pass_job(Job *job)
+{
+    unlink_job(job);
+    if (job->state == JOB_RUNNING)
+        job->passed = 1;
+    else
+        free_job(job);
+}
+
+Job *first_queued()
+{
+    if (held_descriptors >= descriptor_share) return nullptr;
+    for (Job *job = queue_head; job; job = job->next)
+        if (job->state == JOB_QUEUED) return job;
+    return nullptr;
+}
+
+DWORD WINAPI reader_main(void *)
+{
+    AcquireSRWLockExclusive(&lock);
+    for (;;) {
+        Job *job = first_queued();
+        if (job == nullptr) {
+            idle_readers++;
+            SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
+            idle_readers--;
+            continue;
+        }
+        job->state = JOB_RUNNING;
+        held_descriptors++;
+        ReleaseSRWLockExclusive(&lock);
+        if (readahead_test_hook) readahead_test_hook(job->spec);
+        read_listing(job);
+        AcquireSRWLockExclusive(&lock);
+        job->state = JOB_DONE;
+        if (job->listing.handle == nullptr) held_descriptors--;
+        if (job->passed) free_job(job);
+        if (search_waiting) WakeAllConditionVariable(&changed);
+    }
+}
+
+int wanted_readers()
+{
+    const char *text = getenv("TRAWL_READERS");
+    int wanted = text && *text ? atoi(text) : usable_cpus() - 1;
+    if (wanted > READERS_MAX) wanted = READERS_MAX;
+    return wanted < 0 ? 0 : wanted;
+}
+
+void start_readers()
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    fresh_ticks = frequency.QuadPart * FRESH_MICROSECONDS / 1000000;
+    if (readers < 0) readers = wanted_readers();
+    descriptor_share = descriptors_to_spare();
+    if (descriptor_share < readers) readers = descriptor_share;
+    int started = 0;
+    for (; started < readers; started++) {
+        HANDLE thread = CreateThread(nullptr, 0, reader_main, nullptr, 0, nullptr);
+        if (thread == nullptr) break;
+        CloseHandle(thread);
+    }
+    readers = started;
+    ahead_limit = readers * AHEAD_PER_READER;
+}
+
+// The search judges its readers by how long it waits for them: a reader
+// that waits for a CPU (another process's, or a quota's) makes the search
+// wait too, and then the search does better alone for a while.
+void judge_readers(int64_t waited)
+{
+    waited_in_window += waited;
+    if (++takes_in_window < STEP_WINDOW) return;
+    int64_t now = ticks_now();
+    if (windows_stepped_back > 0)
+        windows_stepped_back--;
+    else if (readahead_may_step_back && waited_in_window * 8 > now - window_started)
+        windows_stepped_back = STEP_BACK_WINDOWS;
+    takes_in_window = 0;
+    waited_in_window = 0;
+    window_started = now;
+}
+
+}  // namespace
+
+int listing_entry(const Listing *listing, uint32_t *offset, WIN32_FIND_DATAA *data, int *details,
+                  DWORD *detail_attributes)
+{
+    if (*offset >= listing->used) return 0;
+    const unsigned char *at = listing->entries + *offset;
+    PackedEntry head;
+    memcpy(&head, at, sizeof head);
+    data->dwFileAttributes = head.attributes;
+    data->nFileSizeHigh = head.size_high;
+    data->nFileSizeLow = head.size_low;
+    data->ftLastWriteTime = head.write_time;
+    set_filetime(&data->ftCreationTime, 0);
+    set_filetime(&data->ftLastAccessTime, 0);
+    memcpy(data->cFileName, at + sizeof head, head.name_length + 1);
+    data->cAlternateFileName[0] = '\0';
+    *details = head.details;
+    *detail_attributes = head.detail_attributes;
+    *offset += packed_size(head.name_length);
+    return 1;
+}
+
+int listing_is_fresh(const Listing *listing)
+{
+    return ticks_now() - listing->started <= fresh_ticks;
+}
+
+void readahead_readers(int count)
+{
+    readers = count;
+}
+
+void readahead_begin(const ReadRule *rule)
+{
+    if (!started) start_readers();
+    started = 1;
+    AcquireSRWLockExclusive(&lock);
+    current_rule = *rule;
+    while (queue_head) pass_job(queue_head);
+    ReleaseSRWLockExclusive(&lock);
+}
+
+int readahead_active()
+{
+    return readers > 0 && windows_stepped_back == 0;
+}
+
+void readahead_queue(const char *spec)
+{
+    AcquireSRWLockExclusive(&lock);
+    if (queued >= ahead_limit && queue_tail) pass_job(queue_tail);  // the one opened last
+    Job *job = allocate_job();
+    if (job != nullptr) {
+        strcpy(job->spec, spec);
+        job->rule = current_rule;
+        job->state = JOB_QUEUED;
+        job->passed = 0;
+        job->listing.handle = nullptr;
+        job->previous = insert_after;
+        job->next = insert_after ? insert_after->next : queue_head;
+        (job->previous ? job->previous->next : queue_head) = job;
+        (job->next ? job->next->previous : queue_tail) = job;
+        insert_after = job;
+        queued++;
+        if (idle_readers) WakeAllConditionVariable(&changed);
+    }
+    ReleaseSRWLockExclusive(&lock);
+}
+
+Listing *readahead_take(const char *spec)
+{
+    AcquireSRWLockExclusive(&lock);
+    insert_after = nullptr;
+    Job *job = queue_head;
+    while (job && strcmp(job->spec, spec) != 0) job = job->next;
+    if (job != nullptr) {
+        while (queue_head != job) pass_job(queue_head);
+        unlink_job(job);
+    }
+    int64_t waited = 0;
+    if (job != nullptr && job->state == JOB_RUNNING) {
+        int64_t began = ticks_now();
+        search_waiting = 1;
+        if (readahead_test_hook) readahead_test_hook(nullptr);
+        while (job->state == JOB_RUNNING) SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
+        search_waiting = 0;
+        waited = ticks_now() - began;
+        counts.waited++;
+    }
+    int usable = 0;
+    if (job != nullptr && job->state == JOB_DONE) {
+        if (job->listing.handle != nullptr) held_descriptors--;
+        usable = job->listing.opened && listing_is_fresh(&job->listing);
+        counts.taken += usable;
+        counts.stale += !usable;
+    }
+    if (job == nullptr) job = allocate_job();
+    if (job != nullptr) job->rule = current_rule;
+    ReleaseSRWLockExclusive(&lock);
+    if (readers > 0) judge_readers(waited);
+    if (job == nullptr) return nullptr;
+    job->state = JOB_IDLE;
+    if (!usable) {
+        listing_close(&job->listing);
+        strcpy(job->spec, spec);
+        read_listing(job);
+    }
+    return &job->listing;
+}
+
+void listing_close(Listing *listing)
+{
+    if (listing->handle != nullptr) FindClose(listing->handle);
+    listing->handle = nullptr;
+}
+
+void readahead_release(Listing *listing)
+{
+    if (listing == nullptr) return;
+    Job *job = (Job *)((char *)listing - offsetof(Job, listing));
+    listing_close(listing);
+    AcquireSRWLockExclusive(&lock);
+    free_job(job);
+    ReleaseSRWLockExclusive(&lock);
+}
+
+ReadaheadCounts readahead_counts()
+{
+    AcquireSRWLockExclusive(&lock);
+    ReadaheadCounts now = counts;
+    ReleaseSRWLockExclusive(&lock);
+    return now;
+}
