@@ -25,7 +25,8 @@
 
 #include "trawl.h"
 
-void (*readahead_test_hook)(const char *spec);
+void (*readahead_test_hook)(const char *spec, int finished);
+int64_t readahead_test_ticks_ahead;
 int readahead_may_step_back = 1;
 
 namespace {
@@ -66,8 +67,7 @@ ReadRule current_rule;
 ReadaheadCounts counts;
 
 // The search's own:
-int readers = -1;  // not chosen yet
-int started;
+int readers;
 int ahead_limit;
 int64_t fresh_ticks;
 // Step back: when the search waits for readers for more than an eighth of
@@ -82,7 +82,7 @@ int64_t ticks_now()
 {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    return now.QuadPart;
+    return now.QuadPart + readahead_test_ticks_ahead;
 }
 
 // ---- packing ----
@@ -193,28 +193,56 @@ Job *first_queued()
     return nullptr;
 }
 
+// Runs a queued job without the lock, which is held before and after.
+void run_job(Job *job)
+{
+    job->state = JOB_RUNNING;
+    held_descriptors++;
+    ReleaseSRWLockExclusive(&lock);
+    if (readahead_test_hook) readahead_test_hook(job->spec, 0);
+    read_listing(job);
+    if (readahead_test_hook) readahead_test_hook(job->spec, 1);
+    AcquireSRWLockExclusive(&lock);
+    job->state = JOB_DONE;
+    if (job->listing.handle == nullptr) held_descriptors--;
+    if (job->passed) free_job(job);
+    if (search_waiting) WakeAllConditionVariable(&changed);
+}
+
 DWORD WINAPI reader_main(void *)
 {
     AcquireSRWLockExclusive(&lock);
     for (;;) {
         Job *job = first_queued();
-        if (job == nullptr) {
-            idle_readers++;
-            SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
-            idle_readers--;
+        if (job != nullptr) {
+            run_job(job);
             continue;
         }
-        job->state = JOB_RUNNING;
-        held_descriptors++;
-        ReleaseSRWLockExclusive(&lock);
-        if (readahead_test_hook) readahead_test_hook(job->spec);
-        read_listing(job);
-        AcquireSRWLockExclusive(&lock);
-        job->state = JOB_DONE;
-        if (job->listing.handle == nullptr) held_descriptors--;
-        if (job->passed) free_job(job);
-        if (search_waiting) WakeAllConditionVariable(&changed);
+        idle_readers++;
+        SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
+        idle_readers--;
     }
+}
+
+// While a reader reads the job the search needs, the search reads the
+// next queued one itself; with none left it sleeps.  How long it slept.
+int64_t wait_for(Job *job)
+{
+    int64_t slept = 0;
+    while (job->state == JOB_RUNNING) {
+        Job *other = first_queued();
+        if (other != nullptr) {
+            run_job(other);
+            continue;
+        }
+        search_waiting = 1;
+        if (readahead_test_hook) readahead_test_hook(nullptr, 0);
+        int64_t began = ticks_now();
+        SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
+        slept += ticks_now() - began;
+        search_waiting = 0;
+    }
+    return slept;
 }
 
 int wanted_readers()
@@ -225,21 +253,22 @@ int wanted_readers()
     return wanted < 0 ? 0 : wanted;
 }
 
-void start_readers()
+// Readers are started once and live as long as the process.
+void start_readers(int wanted)
 {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    fresh_ticks = frequency.QuadPart * FRESH_MICROSECONDS / 1000000;
-    if (readers < 0) readers = wanted_readers();
-    descriptor_share = descriptors_to_spare();
-    if (descriptor_share < readers) readers = descriptor_share;
-    int started = 0;
-    for (; started < readers; started++) {
+    if (fresh_ticks == 0) {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        fresh_ticks = frequency.QuadPart * FRESH_MICROSECONDS / 1000000;
+        descriptor_share = descriptors_to_spare();
+        readers = 0;
+    }
+    if (wanted > descriptor_share) wanted = descriptor_share;
+    for (; readers < wanted; readers++) {
         HANDLE thread = CreateThread(nullptr, 0, reader_main, nullptr, 0, nullptr);
         if (thread == nullptr) break;
         CloseHandle(thread);
     }
-    readers = started;
     ahead_limit = readers * AHEAD_PER_READER;
 }
 
@@ -288,15 +317,15 @@ int listing_is_fresh(const Listing *listing)
     return ticks_now() - listing->started <= fresh_ticks;
 }
 
-void readahead_readers(int count)
+int readahead_readers(int count)
 {
-    readers = count;
+    start_readers(count);
+    return readers;
 }
 
 void readahead_begin(const ReadRule *rule)
 {
-    if (!started) start_readers();
-    started = 1;
+    if (fresh_ticks == 0) start_readers(wanted_readers());
     AcquireSRWLockExclusive(&lock);
     current_rule = *rule;
     while (queue_head) pass_job(queue_head);
@@ -342,12 +371,7 @@ Listing *readahead_take(const char *spec)
     }
     int64_t waited = 0;
     if (job != nullptr && job->state == JOB_RUNNING) {
-        int64_t began = ticks_now();
-        search_waiting = 1;
-        if (readahead_test_hook) readahead_test_hook(nullptr);
-        while (job->state == JOB_RUNNING) SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
-        search_waiting = 0;
-        waited = ticks_now() - began;
+        waited = wait_for(job);
         counts.waited++;
     }
     int usable = 0;

@@ -63,15 +63,19 @@ void listing_close(Listing *listing);
 void readahead_release(Listing *listing);
 
 // For tests.  Readers call readahead_test_hook with a job's spec before
-// they read it, and the search calls it with a null spec before it waits
-// for a reader.  readahead_readers(n) sets the number of readers before the
-// first walk (else TRAWL_READERS, else the CPUs less one).
-extern void (*readahead_test_hook)(const char *spec);
+// (finished 0) and after (1) they read it, and the search calls it with a
+// null spec, under the lock, before it sleeps until a reader is done.
+// readahead_test_ticks_ahead moves the engine's clock forward.
+extern void (*readahead_test_hook)(const char *spec, int finished);
+extern int64_t readahead_test_ticks_ahead;
 extern int readahead_may_step_back;
 struct ReadaheadCounts {
     uint64_t taken;   // listings a reader read, fresh when taken
-    uint64_t waited;  // of them, awaited while a reader read them
-    uint64_t stale;   // read by a reader, read again
+    uint64_t waited;  // listings the search waited for
+    uint64_t stale;   // listings a reader read that the search read again
 };
 ReadaheadCounts readahead_counts();
-void readahead_readers(int readers);
+// Starts readers until there are count of them (the first walk starts
+// TRAWL_READERS, else the CPUs less one), as far as descriptors allow;
+// how many there are.
+int readahead_readers(int count);

@@ -15,27 +15,57 @@ namespace {
 // on top.
 const int DESCRIPTORS_OF_THE_DEEPEST_WALK = 3 + MAX_PATH / 2 + 8;
 
-// The quota of cgroup v2 ("max 100000" or "50000 100000": quota and period
-// in microseconds), in whole CPUs; 0 when there is none.
+// Whole CPUs of a quota and its period, at least 1; 0 for none.
+int cpus_of(long quota, long period)
+{
+    if (quota <= 0 || period <= 0) return 0;
+    return quota / period < 1 ? 1 : (int)(quota / period);
+}
+
+long read_number(const char *directory, const char *file)
+{
+    char path[700];
+    snprintf(path, sizeof path, "%s/%s", directory, file);
+    FILE *stream = fopen(path, "re");
+    long value = 0;
+    if (stream == nullptr) return 0;
+    if (fscanf(stream, "%ld", &value) != 1) value = 0;
+    fclose(stream);
+    return value;
+}
+
+// The CPU quota of the process's control group, in whole CPUs; 0 when
+// there is none.  cgroup v2 keeps quota and period in cpu.max ("max
+// 100000", or "50000 100000" for half a CPU); v1 in two files of the cpu
+// controller.
 int cpus_of_quota()
 {
-    char group[512] = "";
     FILE *membership = fopen("/proc/self/cgroup", "re");
     if (membership == nullptr) return 0;
-    char line[600];
-    while (fgets(line, sizeof line, membership))
-        if (strncmp(line, "0::", 3) == 0) sscanf(line + 3, "%511[^\n]", group);
+    char line[600], group[512], directory[600];
+    int cpus = 0;
+    while (cpus == 0 && fgets(line, sizeof line, membership)) {
+        char controllers[64] = "";
+        if (sscanf(line, "%*[^:]:%63[^:]:%511[^\n]", controllers, group) != 2 &&
+            sscanf(line, "%*[^:]::%511[^\n]", group) != 1)
+            continue;
+        if (controllers[0] == '\0') {
+            snprintf(directory, sizeof directory, "/sys/fs/cgroup%s", group);
+            char path[700];
+            snprintf(path, sizeof path, "%s/cpu.max", directory);
+            FILE *limit = fopen(path, "re");
+            long quota = 0, period = 0;
+            if (limit == nullptr) continue;
+            if (fscanf(limit, "%ld %ld", &quota, &period) == 2) cpus = cpus_of(quota, period);
+            fclose(limit);
+        } else if (strcmp(controllers, "cpu") == 0 || strncmp(controllers, "cpu,", 4) == 0) {
+            snprintf(directory, sizeof directory, "/sys/fs/cgroup/cpu%s", group);
+            cpus = cpus_of(read_number(directory, "cpu.cfs_quota_us"),
+                           read_number(directory, "cpu.cfs_period_us"));
+        }
+    }
     fclose(membership);
-    char path[600];
-    snprintf(path, sizeof path, "/sys/fs/cgroup%s/cpu.max", group);
-    FILE *limit = fopen(path, "re");
-    if (limit == nullptr) return 0;
-    long quota = 0, period = 0;
-    int fields = fscanf(limit, "%ld %ld", &quota, &period);
-    fclose(limit);
-    if (fields != 2 || quota <= 0 || period <= 0) return 0;
-    long cpus = quota / period;
-    return cpus < 1 ? 1 : (int)cpus;
+    return cpus;
 }
 
 int descriptors_open()

@@ -1,0 +1,216 @@
+// The read-ahead engine's hand-offs, each interleaving forced through the
+// readers' hook: a reader stops before a job whose spec is held until the
+// test releases it, and the test waits for what the engine reports, never
+// for time.
+#include "readahead.h"
+#include "trawl.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Stage {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::set<std::string> held;
+    std::multiset<std::string> started, finished;
+    int search_sleeps = 0;
+} stage;
+
+void on_hook(const char *spec, int finished)
+{
+    std::unique_lock<std::mutex> guard(stage.mutex);
+    if (spec == nullptr) {
+        stage.search_sleeps++;
+    } else {
+        (finished ? stage.finished : stage.started).insert(spec);
+    }
+    stage.changed.notify_all();
+    if (spec != nullptr && !finished)
+        stage.changed.wait(guard, [&] { return stage.held.count(spec) == 0; });
+}
+
+template <typename Ready> void wait_for_stage(Ready ready)
+{
+    std::unique_lock<std::mutex> guard(stage.mutex);
+    stage.changed.wait(guard, [&] { return ready(); });
+}
+
+void release(const std::string &spec)
+{
+    std::lock_guard<std::mutex> guard(stage.mutex);
+    stage.held.erase(spec);
+    stage.changed.notify_all();
+}
+
+std::set<std::string> names_in(const Listing *listing)
+{
+    std::set<std::string> names;
+    EXPECT_TRUE(listing->opened);
+    EXPECT_TRUE(listing->whole);
+    uint32_t offset = 0;
+    WIN32_FIND_DATAA data;
+    int details;
+    DWORD detail_attributes;
+    while (listing_entry(listing, &offset, &data, &details, &detail_attributes))
+        if (!is_dot_entry(data.cFileName)) names.insert(data.cFileName);
+    return names;
+}
+
+class ReadaheadTest : public ::testing::Test {
+  protected:
+    fs::path root;
+    int readers = 0;
+    pattern_compiled pattern;
+
+    void SetUp() override
+    {
+        root = fs::temp_directory_path() /
+               ("readahead_test_" +
+                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+        ASSERT_TRUE(fs::create_directory(root));
+        for (int i = 0; i < 32; i++) {
+            fs::create_directory(root / dir(i));
+            std::ofstream(root / dir(i) / ("in_" + dir(i)));
+        }
+        {
+            std::lock_guard<std::mutex> guard(stage.mutex);
+            stage.held.clear();
+            stage.started.clear();
+            stage.finished.clear();
+            stage.search_sleeps = 0;
+        }
+        readahead_test_hook = on_hook;
+        readahead_may_step_back = 0;
+        readers = readahead_readers(2);
+        ASSERT_GE(readers, 2) << "the readers could not be started";
+        ASSERT_TRUE(pattern_compile("*", &pattern));
+        ReadRule rule = {pattern, 0, FIND_DATA_INODE};
+        readahead_begin(&rule);
+    }
+
+    void TearDown() override
+    {
+        {
+            std::lock_guard<std::mutex> guard(stage.mutex);
+            stage.held.clear();
+            stage.changed.notify_all();
+        }
+        wait_for_stage([] { return stage.started.size() == stage.finished.size(); });
+        ReadRule rule = {pattern, 0, 0};
+        readahead_begin(&rule);
+        readahead_test_hook = nullptr;
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+
+    static std::string dir(int i) { return "d" + std::to_string(i); }
+    std::string spec(int i) const { return (root / dir(i)).string() + "\\*"; }
+
+    void hold(int i)
+    {
+        std::lock_guard<std::mutex> guard(stage.mutex);
+        stage.held.insert(spec(i));
+    }
+
+    // Takes the listing of directory i and checks it is that directory's.
+    void take_and_check(int i)
+    {
+        Listing *listing = readahead_take(spec(i).c_str());
+        ASSERT_NE(listing, nullptr);
+        EXPECT_EQ(names_in(listing), std::set<std::string>{"in_" + dir(i)}) << spec(i);
+        readahead_release(listing);
+    }
+
+    size_t started(int i)
+    {
+        std::lock_guard<std::mutex> guard(stage.mutex);
+        return stage.started.count(spec(i));
+    }
+};
+
+// Every reader held inside a job: the job queued behind them is the
+// search's to read, and the held jobs in front of it are passed without
+// waiting, as for a reader stuck in a system call.
+TEST_F(ReadaheadTest, QueuedJobIsTakenBackAndStuckReadersArePassed)
+{
+    for (int i = 0; i < readers; i++) {
+        hold(i);
+        readahead_queue(spec(i).c_str());
+    }
+    wait_for_stage([&] { return (int)stage.started.size() == readers; });
+    readahead_queue(spec(readers).c_str());
+    take_and_check(readers);
+    EXPECT_EQ(started(readers), 0u) << "a reader read the job the search took back";
+    EXPECT_EQ(stage.search_sleeps, 0);
+}
+
+// The search needs the job a reader is reading: it reads the queued jobs
+// behind it meanwhile, then sleeps until the reader is done.
+TEST_F(ReadaheadTest, RunningJobIsWaitedForWhileTheSearchReadsTheNextOnes)
+{
+    for (int i = 0; i < readers; i++) hold(i);
+    for (int i = 0; i < readers + 2; i++) readahead_queue(spec(i).c_str());
+    wait_for_stage([&] { return (int)stage.started.size() >= readers; });
+    uint64_t waited = readahead_counts().waited;
+    std::thread search([&] { take_and_check(0); });
+    wait_for_stage([] { return stage.search_sleeps == 1; });
+    EXPECT_EQ(started(readers), 1u);
+    EXPECT_EQ(started(readers + 1), 1u);
+    release(spec(0));
+    search.join();
+    EXPECT_EQ(readahead_counts().waited, waited + 1);
+    for (int i = 1; i < readers; i++) release(spec(i));
+    uint64_t taken = readahead_counts().taken;
+    for (int i = 1; i < readers + 2; i++) take_and_check(i);
+    EXPECT_EQ(readahead_counts().taken, taken + readers + 1);
+}
+
+// A result older than the freshness bound, and one whose directory could
+// not be opened, are read again by the search, which then sees the
+// directory as it is.
+TEST_F(ReadaheadTest, StaleOrFailedResultsAreReadAgain)
+{
+    fs::remove_all(root / dir(1));
+    readahead_queue(spec(0).c_str());
+    readahead_queue(spec(1).c_str());
+    wait_for_stage([&] { return stage.finished.count(spec(0)) + stage.finished.count(spec(1)) == 2; });
+    std::ofstream(root / dir(0) / "late");
+    fs::create_directory(root / dir(1));
+    std::ofstream(root / dir(1) / ("in_" + dir(1)));
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    readahead_test_ticks_ahead += frequency.QuadPart * 2 * FRESH_MICROSECONDS / 1000000;
+
+    uint64_t stale = readahead_counts().stale;
+    Listing *listing = readahead_take(spec(0).c_str());
+    ASSERT_NE(listing, nullptr);
+    EXPECT_EQ(names_in(listing), (std::set<std::string>{"in_d0", "late"}));
+    readahead_release(listing);
+    take_and_check(1);
+    EXPECT_EQ(readahead_counts().stale, stale + 2);
+}
+
+// With every reader busy, in any order of completion, each directory gets
+// its own listing.
+TEST_F(ReadaheadTest, ManyReadersEachListingNamesItsOwnDirectory)
+{
+    readers = readahead_readers(4);
+    for (int round = 0; round < 4; round++) {
+        for (int i = 0; i < 32; i++) readahead_queue(spec(i).c_str());
+        for (int i = 0; i < 32; i++) take_and_check(i);
+    }
+}
+
+}  // namespace
