@@ -20,7 +20,6 @@
 #include "readahead.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "trawl.h"
@@ -67,7 +66,8 @@ ReadRule current_rule;
 ReadaheadCounts counts;
 
 // The search's own:
-int readers;
+int readers_started;
+int readers;  // in use
 int ahead_limit;
 int64_t fresh_ticks;
 // Step back: when the search waits for readers for more than an eighth of
@@ -245,15 +245,8 @@ int64_t wait_for(Job *job)
     return slept;
 }
 
-int wanted_readers()
-{
-    const char *text = getenv("TRAWL_READERS");
-    int wanted = text && *text ? atoi(text) : usable_cpus() - 1;
-    if (wanted > READERS_MAX) wanted = READERS_MAX;
-    return wanted < 0 ? 0 : wanted;
-}
-
-// Readers are started once and live as long as the process.
+// Readers are started once and live as long as the process; those in
+// use are given jobs.
 void start_readers(int wanted)
 {
     if (fresh_ticks == 0) {
@@ -261,14 +254,15 @@ void start_readers(int wanted)
         QueryPerformanceFrequency(&frequency);
         fresh_ticks = frequency.QuadPart * FRESH_MICROSECONDS / 1000000;
         descriptor_share = descriptors_to_spare();
-        readers = 0;
     }
+    if (wanted > READERS_MAX) wanted = READERS_MAX;
     if (wanted > descriptor_share) wanted = descriptor_share;
-    for (; readers < wanted; readers++) {
+    for (; readers_started < wanted; readers_started++) {
         HANDLE thread = CreateThread(nullptr, 0, reader_main, nullptr, 0, nullptr);
         if (thread == nullptr) break;
         CloseHandle(thread);
     }
+    readers = wanted < readers_started ? wanted : readers_started;
     ahead_limit = readers * AHEAD_PER_READER;
 }
 
@@ -325,7 +319,7 @@ int readahead_readers(int count)
 
 void readahead_begin(const ReadRule *rule)
 {
-    if (fresh_ticks == 0) start_readers(wanted_readers());
+    if (fresh_ticks == 0) start_readers(usable_cpus() - 1);
     AcquireSRWLockExclusive(&lock);
     current_rule = *rule;
     while (queue_head) pass_job(queue_head);

@@ -75,7 +75,7 @@ struct ReadaheadCounts {
     uint64_t stale;   // listings a reader read that the search read again
 };
 ReadaheadCounts readahead_counts();
-// Starts readers until there are count of them (the first walk starts
-// TRAWL_READERS, else the CPUs less one), as far as descriptors allow;
-// how many there are.
+// Puts count readers to use, starting those not started yet, as far as
+// descriptors allow (the first walk uses as many as the CPUs less one);
+// how many are in use.
 int readahead_readers(int count);

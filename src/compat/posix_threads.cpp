@@ -1,5 +1,6 @@
 // The Win32 threads, lock, condition and performance counter trawl uses,
-// over POSIX threads.  A thread handle is a slot of a small fixed table.
+// over POSIX threads.  A thread handle is a slot of a small fixed table,
+// free again once the thread has ended and its handle is closed.
 #include "win32.h"
 
 #include <cerrno>
@@ -9,6 +10,8 @@ namespace {
 
 struct ThreadSlot {
     int used;
+    int ended;
+    int closed;
     int joined;
     pthread_t thread;
     LPTHREAD_START_ROUTINE start;
@@ -22,7 +25,12 @@ pthread_mutex_t slots_lock = PTHREAD_MUTEX_INITIALIZER;
 void *run_thread(void *slot)
 {
     ThreadSlot *thread = (ThreadSlot *)slot;
-    return (void *)(uintptr_t)thread->start(thread->parameter);
+    DWORD result = thread->start(thread->parameter);
+    pthread_mutex_lock(&slots_lock);
+    thread->ended = 1;
+    if (thread->closed) thread->used = 0;
+    pthread_mutex_unlock(&slots_lock);
+    return (void *)(uintptr_t)result;
 }
 
 ThreadSlot *slot_of(HANDLE handle)
@@ -41,13 +49,15 @@ HANDLE CreateThread(void *, size_t stack_size, LPTHREAD_START_ROUTINE start, voi
     ThreadSlot *slot = nullptr;
     for (int i = 0; i < THREAD_SLOTS && slot == nullptr; i++)
         if (!thread_slots[i].used) slot = &thread_slots[i];
-    if (slot != nullptr) slot->used = 1;
+    if (slot != nullptr) {
+        slot->used = 1;
+        slot->ended = slot->closed = slot->joined = 0;
+    }
     pthread_mutex_unlock(&slots_lock);
     if (slot == nullptr) {
         errno = EAGAIN;
         return nullptr;
     }
-    slot->joined = 0;
     slot->start = start;
     slot->parameter = parameter;
     pthread_attr_t attributes;
@@ -56,7 +66,9 @@ HANDLE CreateThread(void *, size_t stack_size, LPTHREAD_START_ROUTINE start, voi
     int error = pthread_create(&slot->thread, &attributes, run_thread, slot);
     pthread_attr_destroy(&attributes);
     if (error != 0) {
+        pthread_mutex_lock(&slots_lock);
         slot->used = 0;
+        pthread_mutex_unlock(&slots_lock);
         errno = error;
         return nullptr;
     }
@@ -77,7 +89,8 @@ BOOL CloseHandle(HANDLE handle)
     if (slot == nullptr) return FALSE;
     if (!slot->joined) pthread_detach(slot->thread);
     pthread_mutex_lock(&slots_lock);
-    slot->used = 0;
+    slot->closed = 1;
+    if (slot->ended) slot->used = 0;
     pthread_mutex_unlock(&slots_lock);
     return TRUE;
 }

@@ -2,6 +2,7 @@
 // readers' hook: a reader stops before a job whose spec is held until the
 // test releases it, and the test waits for what the engine reports, never
 // for time.
+#include "command_test_support.h"
 #include "readahead.h"
 #include "trawl.h"
 
@@ -9,12 +10,14 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -211,6 +214,48 @@ TEST_F(ReadaheadTest, ManyReadersEachListingNamesItsOwnDirectory)
         for (int i = 0; i < 32; i++) readahead_queue(spec(i).c_str());
         for (int i = 0; i < 32; i++) take_and_check(i);
     }
+}
+
+// The whole search prints the same with no reader and with four, on a
+// tree with nested and empty directories and one larger than a listing
+// holds.
+TEST_F(ReadaheadTest, SearchPrintsTheSameWithNoReaderAndWithFour)
+{
+    for (int i = 0; i < 32; i += 3) {
+        fs::create_directories(root / dir(i) / "inner" / "deeper");
+        std::ofstream(root / dir(i) / "inner" / "deeper" / "x.c") << "int x;";
+        fs::create_directory(root / dir(i) / "empty");
+    }
+    for (int i = 0; i < 400; i++)
+        std::ofstream(root / dir(5) / ("a_fairly_long_name_to_fill_the_listing_" +
+                                       std::to_string(i) + ".c"))
+            << std::string(i, 'x');
+    struct Run {
+        const char *option;
+        const char *pattern;
+    };
+    const Run runs[] = {{"-l", "*"}, {"-n", "*.c"}, {"-s+100", "*"}, {"-r", "*"}, {nullptr, "*.c"}};
+    for (const Run &row : runs) {
+        std::string outputs[2];
+        for (int run = 0; run < 2; run++) {
+            reset_globals();
+            char *argv[] = {(char *)"trawl", (char *)row.option};
+            parse_options(row.option ? 2 : 1, argv);
+            std::string path = root.string() + "\\" + row.pattern;
+            readahead_readers(run == 0 ? 0 : 4);
+            FILE *out = tmpfile();
+            ASSERT_NE(out, nullptr);
+            search_tree(out, path.c_str());
+            long size = ftell(out);
+            rewind(out);
+            outputs[run].resize((size_t)size);
+            ASSERT_EQ(fread(&outputs[run][0], 1, (size_t)size, out), (size_t)size);
+            fclose(out);
+        }
+        EXPECT_NE(outputs[0], "") << row.pattern;
+        EXPECT_EQ(outputs[1], outputs[0]) << (row.option ? row.option : "") << " " << row.pattern;
+    }
+    readahead_readers(2);
 }
 
 }  // namespace
