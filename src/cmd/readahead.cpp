@@ -56,7 +56,9 @@ SRWLOCK lock = SRWLOCK_INIT;
 CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
 // Under the lock:
 Job *queue_head, *queue_tail;
-Job *insert_after;  // the last job queued since the search last took one
+// Where the subdirectories of the directory the search reads go: in front
+// of what was queued before it.
+Job *insert_before;
 int queued;         // jobs in the queue
 int held_descriptors;
 int descriptor_share;
@@ -133,6 +135,7 @@ void read_listing(Job *job)
     WIN32_FIND_DATAA data;
     listing->used = 0;
     listing->whole = 0;
+    listing->children_queued = 0;
     listing->started = ticks_now();
     listing->handle = nullptr;
     HANDLE handle = find_first_entry(job->spec, &data);
@@ -166,12 +169,77 @@ void free_job(Job *job)
     free_jobs = job;
 }
 
+void link_before(Job *job, Job *next)
+{
+    job->next = next;
+    job->previous = next ? next->previous : queue_tail;
+    (job->previous ? job->previous->next : queue_head) = job;
+    (next ? next->previous : queue_tail) = job;
+    queued++;
+}
+
+Job *new_job(const char *spec, const ReadRule *rule)
+{
+    Job *job = allocate_job();
+    if (job == nullptr) return nullptr;
+    strcpy(job->spec, spec);
+    job->rule = *rule;
+    job->state = JOB_QUEUED;
+    job->passed = 0;
+    job->listing.handle = nullptr;
+    job->listing.children_queued = 0;
+    return job;
+}
+
 void unlink_job(Job *job)
 {
     (job->previous ? job->previous->next : queue_head) = job->next;
     (job->next ? job->next->previous : queue_tail) = job->previous;
-    if (insert_after == job) insert_after = job->previous;
+    if (insert_before == job) insert_before = job->next;
     queued--;
+}
+
+// A reader that has read a whole directory queues its subdirectories right
+// behind it, so that readers walk down the tree ahead of the search and not
+// only across it.  Offsets of the entries to queue are found outside the
+// lock.
+const int SUBDIRECTORIES_MAX = LISTING_BYTES / sizeof(PackedEntry);
+
+int find_subdirectories(const Job *job, uint32_t *offsets)
+{
+    const Listing *listing = &job->listing;
+    if (!listing->whole || job->rule.descends == nullptr) return 0;
+    int count = 0;
+    uint32_t offset = 0, at = 0;
+    WIN32_FIND_DATAA data;
+    int details;
+    DWORD detail_attributes;
+    while (listing_entry(listing, &offset, &data, &details, &detail_attributes)) {
+        if (job->rule.descends(&data)) offsets[count++] = at;
+        at = offset;
+    }
+    return count;
+}
+
+// Under the lock.
+void queue_subdirectories(Job *job, const uint32_t *offsets, int count)
+{
+    if (count == 0 || job->passed || queued + count > ahead_limit) return;
+    size_t directory_length = strlen(job->spec) - 1;  // "dir\" of "dir\*"
+    Job *after = job;
+    for (int i = 0; i < count; i++) {
+        PackedEntry head;
+        const unsigned char *at = job->listing.entries + offsets[i];
+        memcpy(&head, at, sizeof head);
+        if (directory_length + head.name_length + 2 >= SPEC_BUFFER_SIZE) continue;
+        Job *child = new_job(job->spec, &job->rule);
+        if (child == nullptr) return;
+        memcpy(child->spec + directory_length, at + sizeof head, head.name_length);
+        memcpy(child->spec + directory_length + head.name_length, "\\*", 3);
+        link_before(child, after->next);
+        after = child;
+    }
+    job->listing.children_queued = 1;
 }
 
 // The search will not open this directory now: a running job is its
@@ -185,10 +253,12 @@ void pass_job(Job *job)
         free_job(job);
 }
 
-Job *first_queued()
+// The first queued job from start on, within the descriptors readers may
+// hold.
+Job *first_queued(Job *start)
 {
     if (held_descriptors >= descriptor_share) return nullptr;
-    for (Job *job = queue_head; job; job = job->next)
+    for (Job *job = start; job; job = job->next)
         if (job->state == JOB_QUEUED) return job;
     return nullptr;
 }
@@ -201,8 +271,11 @@ void run_job(Job *job)
     ReleaseSRWLockExclusive(&lock);
     if (readahead_test_hook) readahead_test_hook(job->spec, 0);
     read_listing(job);
+    uint32_t offsets[SUBDIRECTORIES_MAX];
+    int subdirectories = find_subdirectories(job, offsets);
     if (readahead_test_hook) readahead_test_hook(job->spec, 1);
     AcquireSRWLockExclusive(&lock);
+    queue_subdirectories(job, offsets, subdirectories);
     job->state = JOB_DONE;
     if (job->listing.handle == nullptr) held_descriptors--;
     if (job->passed) free_job(job);
@@ -213,7 +286,10 @@ DWORD WINAPI reader_main(void *)
 {
     AcquireSRWLockExclusive(&lock);
     for (;;) {
-        Job *job = first_queued();
+        // The head is the directory the search opens next: it reads that
+        // one itself unless a reader is done with it by then, so readers
+        // start behind it and neither waits for the other.
+        Job *job = queue_head ? first_queued(queue_head->next) : nullptr;
         if (job != nullptr) {
             run_job(job);
             continue;
@@ -230,7 +306,7 @@ int64_t wait_for(Job *job)
 {
     int64_t slept = 0;
     while (job->state == JOB_RUNNING) {
-        Job *other = first_queued();
+        Job *other = first_queued(queue_head);
         if (other != nullptr) {
             run_job(other);
             continue;
@@ -335,19 +411,9 @@ void readahead_queue(const char *spec)
 {
     AcquireSRWLockExclusive(&lock);
     if (queued >= ahead_limit && queue_tail) pass_job(queue_tail);  // the one opened last
-    Job *job = allocate_job();
+    Job *job = new_job(spec, &current_rule);
     if (job != nullptr) {
-        strcpy(job->spec, spec);
-        job->rule = current_rule;
-        job->state = JOB_QUEUED;
-        job->passed = 0;
-        job->listing.handle = nullptr;
-        job->previous = insert_after;
-        job->next = insert_after ? insert_after->next : queue_head;
-        (job->previous ? job->previous->next : queue_head) = job;
-        (job->next ? job->next->previous : queue_tail) = job;
-        insert_after = job;
-        queued++;
+        link_before(job, insert_before);
         if (idle_readers) WakeAllConditionVariable(&changed);
     }
     ReleaseSRWLockExclusive(&lock);
@@ -356,13 +422,13 @@ void readahead_queue(const char *spec)
 Listing *readahead_take(const char *spec)
 {
     AcquireSRWLockExclusive(&lock);
-    insert_after = nullptr;
     Job *job = queue_head;
     while (job && strcmp(job->spec, spec) != 0) job = job->next;
     if (job != nullptr) {
         while (queue_head != job) pass_job(queue_head);
         unlink_job(job);
     }
+    insert_before = queue_head;
     int64_t waited = 0;
     if (job != nullptr && job->state == JOB_RUNNING) {
         waited = wait_for(job);

@@ -17,6 +17,8 @@ struct ReadRule {
     pattern_compiled pattern;
     int dots_listed;
     int parts;
+    // Whether the search descends into an entry (null: into none).
+    int (*descends)(const WIN32_FIND_DATAA *entry);
 };
 
 // What a listing and the details in it may be worth: no more than 5 ms
@@ -32,6 +34,7 @@ struct Listing {
     HANDLE handle;    // the open enumeration, or null
     int opened;       // the enumeration could be started
     int whole;        // every entry is in the buffer
+    int children_queued;  // its subdirectories are queued already
     uint32_t used;    // bytes of packed entries
     alignas(8) unsigned char entries[LISTING_BYTES];
 };

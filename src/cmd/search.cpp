@@ -163,6 +163,13 @@ static Descent descent_of(const WIN32_FIND_DATAA *entry)
     return DESCENDED;
 }
 
+// Which subdirectories a reader may queue: those the second pass descends
+// by their listing alone, links aside.
+static int descends_by_listing(const WIN32_FIND_DATAA *entry)
+{
+    return descent_of(entry) == DESCENDED;
+}
+
 // The subdirectory's "dir\*", for the readers, when it fits.
 static void queue_subdirectory(const Walk *walk, const char *directory, const char *name)
 {
@@ -180,10 +187,11 @@ static void list_matches(Walk *walk, const char *directory, const char *spec,
 {
     DirScan scan = {};
     if (!(listing ? scan_listing(listing, &scan) : scan_first(spec, &scan))) return;
-    int queueing = !settings.no_recursion && readahead_active();
+    int queueing = !settings.no_recursion && readahead_active() &&
+                   !(listing && listing->children_queued);
     do {
         WIN32_FIND_DATAA *entry = &scan.find_data;
-        if (queueing && descent_of(entry) == DESCENDED)
+        if (queueing && descends_by_listing(entry))
             queue_subdirectory(walk, directory, entry->cFileName);
         if (!pattern_match_compiled(walk->pattern, entry->cFileName)) continue;
         // The filter turns "." and ".." away in any case unless -a or -A is
@@ -319,7 +327,8 @@ int32_t search_tree(FILE *out, const char *argument)
     }
     forget_link_targets();
     int dots_listed = settings.show_all || settings.show_all_but_dots;
-    ReadRule rule = {pattern, dots_listed, settings.details_needed};
+    ReadRule rule = {pattern, dots_listed, settings.details_needed,
+                     settings.no_recursion ? nullptr : descends_by_listing};
     readahead_begin(&rule);
     Walk walk = {out, split.drive, &pattern, settings.details_needed, dots_listed, 0};
     search_directory(&walk, split.directory, split.shown_directory, nullptr);
