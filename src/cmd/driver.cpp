@@ -25,10 +25,10 @@ int run_trawl(int argc, char **argv)
         run_totals = RunTotals{};
         if (settings.long_listing && k > 0) write_output(stdout, "\n");
         entries = search_tree(stdout, argv[first + k]);
-        if (summaries) print_argument_summary(entries);
+        if (summaries) print_argument_summary(stdout, entries);
         add_grand_totals(&grand_totals, entries);
     }
-    if (summaries && argument_count > 1) print_total_summary(&grand_totals);
+    if (summaries && argument_count > 1) print_total_summary(stdout, &grand_totals);
     finish_output(stdout);
     return entries > 0 ? EXIT_LISTED : EXIT_NOTHING_LISTED;
 }

@@ -1,6 +1,7 @@
 // The process-wide records of trawl and the functions its files share.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 
@@ -141,6 +142,23 @@ int compare_filetimes(FILETIME a, FILETIME b);
 // The date, size and type criteria; "." and ".." are the walk's to turn away.
 int entry_selected(const WIN32_FIND_DATAA *entry);
 
+// Names, paths and arguments on a terminal (shown_text.cpp): there each
+// control character (C0, DEL, C1, and the bidirectional controls
+// U+202A-U+202E and U+2066-U+2069) is written as one '?'; elsewhere every
+// byte passes.
+// The bytes from the start of text that a terminal shows as they are: up to
+// the NUL or the first control character.
+size_t shown_span(const char *text);
+// The bytes of the control character at text (one, or its UTF-8 sequence).
+size_t control_length(const char *text);
+// Whether the stream is a terminal, decided once for stdout and stderr.
+int writes_to_terminal(FILE *stream);
+// printf for the conversions %s (with a width), %c and %%, whose texts are
+// written as the stream shows them: every diagnostic and output line that
+// carries a name, a path or an argument goes through here or print_entry.
+void print_shown(FILE *stream, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void vprint_shown(FILE *stream, const char *format, va_list arguments);
+
 // listing
 // What every entry line of one directory starts with: drive, directory and
 // separator, worked out once for the directory.
@@ -158,13 +176,13 @@ void format_timestamp(FILETIME time, char *out);
 void print_entry(FILE *out, const ShownPath *path, const WIN32_FIND_DATAA *entry);
 // An argument's entries (search_tree's count) and run_totals, into grand.
 void add_grand_totals(GrandTotals *grand, int32_t entries);
-void print_argument_summary(int32_t entries);
-void print_total_summary(const GrandTotals *grand);
+void print_argument_summary(FILE *out, int32_t entries);
+void print_total_summary(FILE *out, const GrandTotals *grand);
 
 // Every write to the output is checked as soon as it is made, while the
 // system's own error code still describes it: a run whose output can no
 // longer be written stops there.  finish_output also pushes out what is
-// still buffered.
+// still buffered.  write_output takes the formats of print_shown.
 void check_output(FILE *out);
 void write_output(FILE *out, const char *format, ...) __attribute__((format(printf, 2, 3)));
 void finish_output(FILE *out);
