@@ -1,17 +1,6 @@
 // The driver: one search per argument, the summaries, the exit status.
 #include "trawl.h"
 
-Settings settings;
-RunTotals run_totals;
-
-int32_t saturating_add(int32_t a, int32_t b)
-{
-    int64_t sum = (int64_t)a + b;
-    if (sum > INT32_MAX) return INT32_MAX;
-    if (sum < INT32_MIN) return INT32_MIN;
-    return (int32_t)sum;
-}
-
 int run_trawl(int argc, char **argv)
 {
     GrandTotals grand_totals = {};

@@ -59,7 +59,10 @@ struct RunTotals {
     uint64_t blocks;  // of 512 bytes, each entry's size rounded up
 };
 
-// The sums over every argument of the run, kept by the driver.
+// The sums over every argument of the run, kept by the driver.  One
+// argument's own six numbers, as its summary shows them, are held in this
+// record too (argument_totals in listing.cpp): the same fields, summed over
+// one argument.
 struct GrandTotals {
     int32_t entries;
     int32_t directories;
@@ -75,6 +78,7 @@ struct DirScan {
     WIN32_FIND_DATAA find_data;
 };
 
+// The process-wide records (records.cpp).
 extern Settings settings;
 // Cleared by the driver before each argument, added to by print_entry.
 extern RunTotals run_totals;
@@ -87,7 +91,7 @@ enum {
     EXIT_USAGE = 255,
 };
 
-// Counts never wrap: past the largest int32_t they stay there.
+// Counts never wrap: past the largest int32_t they stay there (records.cpp).
 int32_t saturating_add(int32_t a, int32_t b);
 
 // driver (trawl.cpp / driver.cpp)
