@@ -471,9 +471,10 @@ int pattern_is_valid(const char *pattern)
 {
     if (pattern == nullptr) return 0;
     for (const char *p = pattern;;) {
+        // A run of items that cannot be ill-formed, in a loop of its own.
         if (!CUT_STARTS.possible[static_cast<unsigned char>(*p)]) {
-            ++p;
-            continue;
+            do ++p;
+            while (!CUT_STARTS.possible[static_cast<unsigned char>(*p)]);
         }
         if (*p == '\0') return 1;
         const Item item = next_item(p);
