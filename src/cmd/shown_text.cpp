@@ -99,19 +99,15 @@ struct ShownLine {
     char text[512];
 };
 
+// Byte by byte: these lines are short, and few.
 static void put_bytes(ShownLine *line, const char *bytes, size_t count)
 {
-    while (count) {
+    for (size_t i = 0; i < count; i++) {
         if (line->length == sizeof line->text) {
             fwrite(line->text, 1, line->length, line->stream);
             line->length = 0;
         }
-        size_t room = sizeof line->text - line->length;
-        size_t part = count < room ? count : room;
-        memcpy(line->text + line->length, bytes, part);
-        line->length += part;
-        bytes += part;
-        count -= part;
+        line->text[line->length++] = bytes[i];
     }
 }
 
