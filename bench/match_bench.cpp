@@ -1,6 +1,7 @@
-// Micro benchmark of the wildcard matcher: the time to match one name,
-// averaged over a list of a few hundred realistic file names (each
-// iteration matches the whole list; items = names).  Run by hand:
+// Micro benchmark of the wildcard library: the time of one call on one
+// name, averaged over a list of a few hundred realistic file names (each
+// iteration matches the whole list; items = names), for each call a
+// library user makes.  Run by hand:
 //   match_bench --benchmark_counters_tabular=true
 #include "wildcat.h"
 
@@ -78,6 +79,22 @@ template <typename Match> void match_names(benchmark::State &state, Match match)
     state.counters["matched"] = matched;
 }
 
+// What a library user calls on one name: validation, then the match.
+void validated(benchmark::State &state, const char *pattern)
+{
+    match_names(state, [pattern](const char *name) { return pattern_match(pattern, name); });
+}
+
+// The validation alone, once per name of the list, so that its figure is
+// per call like the others.
+void valid(benchmark::State &state, const char *pattern)
+{
+    match_names(state, [pattern](const char *) {
+        benchmark::DoNotOptimize(pattern);
+        return pattern_is_valid(pattern);
+    });
+}
+
 void unchecked(benchmark::State &state, const char *pattern)
 {
     match_names(state, [pattern](const char *name) {
@@ -119,17 +136,21 @@ std::string repeat(const std::string &unit, std::size_t total)
 
 }  // namespace
 
-// The classes of pattern, each as given and compiled.
-BENCHMARK_CAPTURE(unchecked, Plain, "readme.txt");
-BENCHMARK_CAPTURE(unchecked, OneStar, "*.c");
-BENCHMARK_CAPTURE(unchecked, Set, "[a-m]*.[ch]");
-BENCHMARK_CAPTURE(unchecked, ManyStars, "*a*b*c*.c");
-BENCHMARK_CAPTURE(unchecked, DotStar, "\x1A.*");
-BENCHMARK_CAPTURE(compiled, Plain, "readme.txt");
-BENCHMARK_CAPTURE(compiled, OneStar, "*.c");
-BENCHMARK_CAPTURE(compiled, Set, "[a-m]*.[ch]");
-BENCHMARK_CAPTURE(compiled, ManyStars, "*a*b*c*.c");
-BENCHMARK_CAPTURE(compiled, DotStar, "\x1A.*");
+// The classes of pattern, each through every call: validated and matched
+// (pattern_match), matched as given, validated alone, and compiled.
+#define PATTERN_CLASS(name, pattern)                   \
+    BENCHMARK_CAPTURE(validated, name, pattern);       \
+    BENCHMARK_CAPTURE(unchecked, name, pattern);       \
+    BENCHMARK_CAPTURE(valid, name, pattern);           \
+    BENCHMARK_CAPTURE(compiled, name, pattern)
+PATTERN_CLASS(Plain, "readme.txt");
+PATTERN_CLASS(PlainMd, "readme.md");
+PATTERN_CLASS(OneStar, "*.c");
+PATTERN_CLASS(Set, "[a-m]*.[ch]");
+PATTERN_CLASS(QuestionStar, "a?c*");
+PATTERN_CLASS(Negation, "!*.o");
+PATTERN_CLASS(ManyStars, "*a*b*c*.c");
+PATTERN_CLASS(DotStar, "\x1A.*");
 BENCHMARK(BM_Pathological250);
 // "*a*a...*a*b": 499 runs of "*a" and "*b".
 BENCHMARK_CAPTURE(pathological_1000, StarA, repeat("*a", 998) + "*b");

@@ -1,17 +1,6 @@
 // The driver: one search per argument, the summaries, the exit status.
 #include "trawl.h"
 
-Settings settings;
-RunTotals run_totals;
-
-int32_t saturating_add(int32_t a, int32_t b)
-{
-    int64_t sum = (int64_t)a + b;
-    if (sum > INT32_MAX) return INT32_MAX;
-    if (sum < INT32_MIN) return INT32_MIN;
-    return (int32_t)sum;
-}
-
 int run_trawl(int argc, char **argv)
 {
     GrandTotals grand_totals = {};
@@ -25,10 +14,10 @@ int run_trawl(int argc, char **argv)
         run_totals = RunTotals{};
         if (settings.long_listing && k > 0) write_output(stdout, "\n");
         entries = search_tree(stdout, argv[first + k]);
-        if (summaries) print_argument_summary(entries);
+        if (summaries) print_argument_summary(stdout, entries);
         add_grand_totals(&grand_totals, entries);
     }
-    if (summaries && argument_count > 1) print_total_summary(&grand_totals);
+    if (summaries && argument_count > 1) print_total_summary(stdout, &grand_totals);
     finish_output(stdout);
     return entries > 0 ? EXIT_LISTED : EXIT_NOTHING_LISTED;
 }

@@ -77,6 +77,7 @@ void format_timestamp(FILETIME time, char *out)
 // its length: a line longer than the buffer goes out in pieces.
 struct LineBuffer {
     FILE *out;
+    int terminal;  // names are written as a terminal may show them
     size_t length;
     char text[640];
 };
@@ -106,6 +107,22 @@ static void append_text(LineBuffer *line, const char *text)
         line->length += part;
         text += part;
         length -= part;
+    }
+}
+
+static void append_name(LineBuffer *line, const char *text)
+{
+    if (!line->terminal) {
+        append_text(line, text);
+        return;
+    }
+    for (;;) {
+        const size_t span = shown_span(text);
+        for (size_t i = 0; i < span; i++) append_repeated(line, text[i], 1);
+        text += span;
+        if (*text == '\0') return;
+        append_repeated(line, '?', 1);
+        text += control_length(text);
     }
 }
 
@@ -169,12 +186,13 @@ void print_entry(FILE *out, const ShownPath *path, const WIN32_FIND_DATAA *entry
 {
     LineBuffer line;
     line.out = out;
+    line.terminal = writes_to_terminal(out);
     line.length = 0;
     if (settings.long_listing) append_columns(&line, entry);
-    append_text(&line, path->drive);
-    append_text(&line, path->directory);
-    append_text(&line, path->separator);
-    append_text(&line, entry->cFileName);
+    append_name(&line, path->drive);
+    append_name(&line, path->directory);
+    append_name(&line, path->separator);
+    append_name(&line, entry->cFileName);
     append_repeated(&line, '\n', 1);
     flush_line(&line);
     count_entry(entry);
@@ -210,7 +228,7 @@ void add_grand_totals(GrandTotals *grand, int32_t entries)
 // Both summaries: three lines after a blank one, which parts the block
 // from what is above it.  An argument that listed nothing has nothing above
 // to be parted from.
-static void print_summary(const char *title, const GrandTotals *totals, int blank_line)
+static void print_summary(FILE *out, const char *title, const GrandTotals *totals, int blank_line)
 {
     char entries[32], visible[32], directories[32], files[32], bytes[32], blocks[32];
     format_grouped((uint64_t)(int64_t)totals->entries, entries);
@@ -219,21 +237,21 @@ static void print_summary(const char *title, const GrandTotals *totals, int blan
     format_grouped((uint64_t)(int64_t)totals->visible_entries, visible);
     format_grouped(totals->bytes, bytes);
     format_grouped(totals->blocks, blocks);
-    if (blank_line) write_output(stdout, "\n");
-    write_output(stdout, " %sEntries:     %12s  (%s)\n", title, entries, visible);
-    write_output(stdout, " %sDirectories: %12s  Files:  %12s\n", title, directories, files);
-    write_output(stdout, " %sBytes:       %12s  Blocks: %12s\n", title, bytes, blocks);
+    if (blank_line) write_output(out, "\n");
+    write_output(out, " %sEntries:     %12s  (%s)\n", title, entries, visible);
+    write_output(out, " %sDirectories: %12s  Files:  %12s\n", title, directories, files);
+    write_output(out, " %sBytes:       %12s  Blocks: %12s\n", title, bytes, blocks);
 }
 
-void print_argument_summary(int32_t entries)
+void print_argument_summary(FILE *out, int32_t entries)
 {
     const GrandTotals argument = argument_totals(entries);
-    print_summary("", &argument, entries > 0);
+    print_summary(out, "", &argument, entries > 0);
 }
 
-void print_total_summary(const GrandTotals *grand)
+void print_total_summary(FILE *out, const GrandTotals *grand)
 {
-    print_summary("Total ", grand, 1);
+    print_summary(out, "Total ", grand, 1);
 }
 
 // A closed pipe ends the run quietly, as console tools do; any other
@@ -252,7 +270,7 @@ void write_output(FILE *out, const char *format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    vfprintf(out, format, arguments);
+    vprint_shown(out, format, arguments);
     va_end(arguments);
     check_output(out);
 }

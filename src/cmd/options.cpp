@@ -3,7 +3,7 @@
 
 [[noreturn]] static void bad_option(char letter)
 {
-    fprintf(stderr, "%s: bad option '-%c'\n\n", PROGRAM_NAME, letter);
+    print_shown(stderr, "%s: bad option '-%c'\n\n", PROGRAM_NAME, letter);
     show_usage();
 }
 
@@ -21,7 +21,7 @@ static void set_date_test(const char *value)
     if (!settings.date_test_prev.text) settings.date_test_prev = settings.date_test;
     settings.date_test.text = value;
     if (!parse_date_spec(value, &settings.date_test.time)) {
-        fprintf(stderr, "%s: improper date specification '%s'\n\n", PROGRAM_NAME, value);
+        print_shown(stderr, "%s: improper date specification '%s'\n\n", PROGRAM_NAME, value);
         show_usage();
     }
     need_details(FIND_DATA_INODE);
@@ -31,7 +31,7 @@ static void set_size_test(const char *value)
 {
     settings.size_test.text = value;
     if (!parse_size_spec(value, &settings.size_test.bytes)) {
-        fprintf(stderr, "%s: improper size specification '%s'\n\n", PROGRAM_NAME, value);
+        print_shown(stderr, "%s: improper size specification '%s'\n\n", PROGRAM_NAME, value);
         show_usage();
     }
     need_details(FIND_DATA_INODE);

@@ -144,7 +144,7 @@ static int join_path(char *buffer, size_t size, const char *drive, const char *d
 
 static void report_entry(const ShownPath *shown, const char *name, const char *reason)
 {
-    fprintf(stderr, "%s: %s%s%s%s: %s\n", PROGRAM_NAME, shown->drive, shown->directory,
+    print_shown(stderr, "%s: %s%s%s%s: %s\n", PROGRAM_NAME, shown->drive, shown->directory,
             shown->separator, name, reason);
 }
 
@@ -318,11 +318,11 @@ int32_t search_tree(FILE *out, const char *argument)
     int fits = split_argument(argument, &split);
     pattern_compiled pattern;
     if (!pattern_compile(split.pattern, &pattern)) {
-        fprintf(stderr, "%s: ill-formed filename pattern '%s'\n", PROGRAM_NAME, split.pattern);
+        print_shown(stderr, "%s: ill-formed filename pattern '%s'\n", PROGRAM_NAME, split.pattern);
         return 0;
     }
     if (!fits) {
-        fprintf(stderr, "%s: path too long '%s'\n", PROGRAM_NAME, argument);
+        print_shown(stderr, "%s: path too long '%s'\n", PROGRAM_NAME, argument);
         return 0;
     }
     forget_link_targets();

@@ -1,6 +1,7 @@
 // The process-wide records of trawl and the functions its files share.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 
@@ -58,7 +59,10 @@ struct RunTotals {
     uint64_t blocks;  // of 512 bytes, each entry's size rounded up
 };
 
-// The sums over every argument of the run, kept by the driver.
+// The sums over every argument of the run, kept by the driver.  One
+// argument's own six numbers, as its summary shows them, are held in this
+// record too (argument_totals in listing.cpp): the same fields, summed over
+// one argument.
 struct GrandTotals {
     int32_t entries;
     int32_t directories;
@@ -82,6 +86,7 @@ struct DirScan {
     DWORD detail_attributes;
 };
 
+// The process-wide records (records.cpp).
 extern Settings settings;
 // Cleared by the driver before each argument, added to by print_entry.
 extern RunTotals run_totals;
@@ -94,7 +99,7 @@ enum {
     EXIT_USAGE = 255,
 };
 
-// Counts never wrap: past the largest int32_t they stay there.
+// Counts never wrap: past the largest int32_t they stay there (records.cpp).
 int32_t saturating_add(int32_t a, int32_t b);
 
 // driver (trawl.cpp / driver.cpp)
@@ -153,6 +158,23 @@ int compare_filetimes(FILETIME a, FILETIME b);
 // The date, size and type criteria; "." and ".." are the walk's to turn away.
 int entry_selected(const WIN32_FIND_DATAA *entry);
 
+// Names, paths and arguments on a terminal (shown_text.cpp): there each
+// control character (C0, DEL, C1, and the bidirectional controls
+// U+202A-U+202E and U+2066-U+2069) is written as one '?'; elsewhere every
+// byte passes.
+// The bytes from the start of text that a terminal shows as they are: up to
+// the NUL or the first control character.
+size_t shown_span(const char *text);
+// The bytes of the control character at text (one, or its UTF-8 sequence).
+size_t control_length(const char *text);
+// Whether the stream is a terminal, decided once for stdout and stderr.
+int writes_to_terminal(FILE *stream);
+// printf for the conversions %s (with a width), %c and %%, whose texts are
+// written as the stream shows them: every diagnostic and output line that
+// carries a name, a path or an argument goes through here or print_entry.
+void print_shown(FILE *stream, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void vprint_shown(FILE *stream, const char *format, va_list arguments);
+
 // listing
 // What every entry line of one directory starts with: drive, directory and
 // separator, worked out once for the directory.
@@ -170,13 +192,13 @@ void format_timestamp(FILETIME time, char *out);
 void print_entry(FILE *out, const ShownPath *path, const WIN32_FIND_DATAA *entry);
 // An argument's entries (search_tree's count) and run_totals, into grand.
 void add_grand_totals(GrandTotals *grand, int32_t entries);
-void print_argument_summary(int32_t entries);
-void print_total_summary(const GrandTotals *grand);
+void print_argument_summary(FILE *out, int32_t entries);
+void print_total_summary(FILE *out, const GrandTotals *grand);
 
 // Every write to the output is checked as soon as it is made, while the
 // system's own error code still describes it: a run whose output can no
 // longer be written stops there.  finish_output also pushes out what is
-// still buffered.
+// still buffered.  write_output takes the formats of print_shown.
 void check_output(FILE *out);
 void write_output(FILE *out, const char *format, ...) __attribute__((format(printf, 2, 3)));
 void finish_output(FILE *out);

@@ -45,6 +45,10 @@ struct DirectoryIdentity {
 // cannot be had.
 int directory_identity(const char *path, DirectoryIdentity *identity);
 
+// Whether the stream is written to a terminal (on Windows, a console):
+// there what is written is shown, and control characters act.
+int is_terminal(FILE *stream);
+
 // Block-buffers a stream that is not a terminal, line-buffers one that is.
 // On Windows a console is also switched to UTF-8 for the run, since the
 // program's ANSI code page is UTF-8 (see trawl.manifest).

@@ -12,9 +12,14 @@ char output_buffer[64 * 1024];
 
 }  // namespace
 
+int is_terminal(FILE *stream)
+{
+    return isatty(fileno(stream));
+}
+
 void set_output_buffering(FILE *stream)
 {
-    if (isatty(fileno(stream)))
+    if (is_terminal(stream))
         setvbuf(stream, output_buffer, _IOLBF, sizeof output_buffer);
     else
         setvbuf(stream, output_buffer, _IOFBF, sizeof output_buffer);

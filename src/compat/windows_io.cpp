@@ -51,16 +51,16 @@ void use_utf8_console()
     if (SetConsoleOutputCP(CP_UTF8)) atexit(restore_console_code_page);
 }
 
+}  // namespace
+
 // _isatty says yes for any character device, NUL included; only a console
 // answers GetConsoleMode.
-int is_console(FILE *stream)
+int is_terminal(FILE *stream)
 {
     DWORD mode;
     HANDLE handle = (HANDLE)_get_osfhandle(_fileno(stream));
     return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
 }
-
-}  // namespace
 
 // FindFirstFileA and FindNextFileA deliver the whole record already.
 int complete_find_data(HANDLE, WIN32_FIND_DATAA *, int)
@@ -75,7 +75,7 @@ int complete_find_data(HANDLE, WIN32_FIND_DATAA *, int)
 void set_output_buffering(FILE *stream)
 {
     setvbuf(stream, output_buffer, _IOFBF, sizeof output_buffer);
-    if (is_console(stream)) {
+    if (is_terminal(stream)) {
         console_output = stream;
         use_utf8_console();
     }

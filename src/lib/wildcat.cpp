@@ -2,7 +2,11 @@
 //
 // One lexer, next_item, reads every pattern an item at a time (a character,
 // '?', a star run, a set, '!', an item the end cuts off, the end) under the
-// validator, the analysis and both ways of matching; scan_set reads a set.
+// validator, the analysis and both ways of matching; read_set reads a set,
+// against a name character only when matching asks.  The validator has the
+// lexer read only the items the end of the pattern can cut off, and steps
+// over the others a byte at a time (CUT_STARTS): it runs before every
+// match of a pattern given as text.
 //
 // pattern_match_rest matches items from the left.  At a star run it reads
 // the rest once (read_rest).  When at most one run there can backtrack (the
@@ -36,9 +40,10 @@ inline int fold(char character)
 
 // Reads the set that starts at p (just behind the '[') for the name
 // character c.  Returns the position behind the closing ']', or null when
-// the pattern ends inside the set; *admitted tells whether an item admits c
-// (the NUL included: matching rejects it).
-__attribute__((noinline)) const char *scan_set(const char *p, char c, bool *admitted)
+// the pattern ends inside the set; with ADMISSION, *admitted tells whether
+// an item admits c (the NUL included: matching rejects it).
+template <bool ADMISSION>
+__attribute__((always_inline)) inline const char *read_set(const char *p, char c, bool *admitted)
 {
     bool sense = true;
     if (*p == '!') {
@@ -59,10 +64,17 @@ __attribute__((noinline)) const char *scan_set(const char *p, char c, bool *admi
             high = *p++;
         }
         if (*p == '\0') break;
-        if (fold(low) <= folded && folded <= fold(high)) result = sense;
+        if (ADMISSION && fold(low) <= folded && folded <= fold(high)) result = sense;
     }
     *admitted = result;
     return *p == '\0' ? nullptr : p + 1;
+}
+
+// Matching reads a set out of line, so that the loops around it keep their
+// registers; the other passes read it in place, without the comparisons.
+__attribute__((noinline)) const char *scan_set(const char *p, char c, bool *admitted)
+{
+    return read_set<true>(p, c, admitted);
 }
 
 enum Kind : unsigned char {
@@ -83,10 +95,15 @@ struct Item {
     bool admits;     // SET: it admits the name character given to next_item
 };
 
-// The item at p.  A set is read against the name character c; the passes
-// that match nothing give none.  Adjacent stars are one run: a '*' among
-// them lets it take anything, 0x1A alone stops it before the first '.'.
-__attribute__((always_inline)) inline Item next_item(const char *p, char c = '\0')
+// Whether a pass asks if a set admits a name character: matching does; the
+// others need only where each item ends.
+enum Reading { SHAPE, MATCH };
+
+// The item at p.  Under MATCH a set is read against the name character c.
+// Adjacent stars are one run: a '*' among them lets it take anything, 0x1A
+// alone stops it before the first '.'.
+__attribute__((always_inline)) inline Item next_item(const char *p, char c = '\0',
+                                                     Reading reading = SHAPE)
 {
     Item item{p + 1, LITERAL, *p, false, false};
     if (*p == '*' || *p == DOT_STAR) {
@@ -108,7 +125,7 @@ __attribute__((always_inline)) inline Item next_item(const char *p, char c = '\0
     } else if (*p == '[') {
         bool admits;  // apart from the item, so that the item can stay in registers
         item.kind = SET;
-        item.next = scan_set(p + 1, c, &admits);
+        item.next = reading == MATCH ? scan_set(p + 1, c, &admits) : read_set<false>(p + 1, c, &admits);
         item.admits = admits;
         if (item.next == nullptr) {
             item.kind = CUT_OFF;
@@ -120,6 +137,27 @@ __attribute__((always_inline)) inline Item next_item(const char *p, char c = '\0
     }
     return item;
 }
+
+// The bytes at which the lexer can find a pattern ill-formed: the end, and
+// the items the end can cut off ('!', the quote, a set).  Every other item
+// is well-formed whatever it is, and validation steps over its first byte
+// without reading it: the items it can skip are those whose reading could
+// only say "well-formed".
+struct CutStarts {
+    bool possible[256];
+};
+
+constexpr CutStarts make_cut_starts()
+{
+    CutStarts starts{};
+    starts.possible[0] = true;
+    starts.possible[static_cast<unsigned char>('!')] = true;
+    starts.possible[static_cast<unsigned char>(QUOTE)] = true;
+    starts.possible[static_cast<unsigned char>('[')] = true;
+    return starts;
+}
+
+constexpr CutStarts CUT_STARTS = make_cut_starts();
 
 // What the pattern behind a star run asks of the name.
 struct Rest {
@@ -252,7 +290,7 @@ void character_row(const Table &t, const char *at, const Item &item)
             const std::uint64_t lowest = std::uint64_t{1} << bit;
             alive ^= lowest;
             const char c = t.name[w * 64 + static_cast<std::size_t>(bit)];
-            const bool admitted = item.kind == SET ? next_item(at, c).admits : fold(c) == folded;
+            const bool admitted = item.kind == SET ? next_item(at, c, MATCH).admits : fold(c) == folded;
             if (!admitted) t.row[w] ^= lowest;
         }
     }
@@ -380,7 +418,7 @@ int pattern_match_rest(const char *p, const char *n, const Rest *first)
 {
     int negated = 0;  // an odd number of '!' met so far
     for (;;) {
-        const Item item = next_item(p, *n);
+        const Item item = next_item(p, *n, MATCH);
         switch (item.kind) {
         case END: return (*n == '\0') ^ negated;
         case LITERAL:  // no character but the NUL folds to 0
@@ -423,6 +461,8 @@ int match_valid(const char *pattern, const char *name, const Rest *first)
     return pattern_match_rest(pattern, name, first) == 1;
 }
 
+
+
 }  // namespace
 
 extern "C" {
@@ -431,8 +471,13 @@ int pattern_is_valid(const char *pattern)
 {
     if (pattern == nullptr) return 0;
     for (const char *p = pattern;;) {
+        // A run of items that cannot be ill-formed, in a loop of its own.
+        if (!CUT_STARTS.possible[static_cast<unsigned char>(*p)]) {
+            do ++p;
+            while (!CUT_STARTS.possible[static_cast<unsigned char>(*p)]);
+        }
+        if (*p == '\0') return 1;
         const Item item = next_item(p);
-        if (item.kind == END) return 1;
         if (item.kind == CUT_OFF) return 0;
         // The character behind a '!' is not examined: ![abc is well-formed.
         p = item.kind == NEGATION ? item.next + 1 : item.next;

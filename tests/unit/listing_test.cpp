@@ -244,14 +244,14 @@ std::string captured_argument_summary(int32_t entries, const RunTotals &totals)
 {
     run_totals = totals;
     testing::internal::CaptureStdout();
-    print_argument_summary(entries);
+    print_argument_summary(stdout, entries);
     return without_cr(testing::internal::GetCapturedStdout());
 }
 
 std::string captured_total_summary(const GrandTotals &grand)
 {
     testing::internal::CaptureStdout();
-    print_total_summary(&grand);
+    print_total_summary(stdout, &grand);
     return without_cr(testing::internal::GetCapturedStdout());
 }
 
