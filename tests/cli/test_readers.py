@@ -80,7 +80,7 @@ class ReadersSameOutput(TreeTest):
         for d in locked:
             os.chmod(self.path(d), 0)
         for args in (["*"], ["-l", "*"], ["-n", "*"], ["-s0", "*"]):
-            alone = self.assertSameEveryRun(args, prefix, budget=3.0)
+            alone = self.assertSameEveryRun(args, prefix, runs=40, budget=2.0)
             # The reference itself: each readable b and its c, and nothing
             # of the locked ones but their own names.
             self.assertEqual(alone.status, 0, alone)
