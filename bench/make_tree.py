@@ -4,9 +4,12 @@
 The same seed and entry count always give the same names, sizes and
 modification times, so runs on different days measure the same work.
 
-Shape: a random recursive tree of directories (each new directory hangs
-under a uniformly chosen directory that is not yet ten levels deep), then
-files spread over the directories so that each holds a few dozen entries.
+Shapes: a random recursive tree of directories (each new directory hangs
+under a uniformly chosen directory that is not yet as deep as the shape
+allows), then files spread over the directories.  The default shape goes ten
+levels deep with about 30 entries a directory; "small-dirs" nine levels
+with about 15 (400,000 entries make some 27,000 directories), where the
+cost of opening and reading each directory outweighs that of its entries.
 Names are ASCII only: GNU find -iname folds case through the locale while
 trawl folds only A-Z, and the benchmark compares their outputs.
 
@@ -16,7 +19,7 @@ files placed exactly on and just around 2020-01-01 00:00:00 UTC and a few
 sizes exactly on the 1000-byte boundary, so that the date and size filters
 are compared at their edges.
 
-Usage: make_tree.py DIR [--seed N] [--entries N]
+Usage: make_tree.py DIR [--seed N] [--entries N] [--shape default|small-dirs]
 DIR must not exist or be a tree this script made with the same parameters
 (a stamp file DIR.json next to it records them); a finished tree is reused.
 """
@@ -28,8 +31,8 @@ import random
 import shutil
 import sys
 
-MAX_DEPTH = 10
-PER_DIR = 30            # mean entries per directory
+# Deepest level and mean entries per directory of each shape.
+SHAPES = {"default": (10, 30), "small-dirs": (9, 15)}
 
 DIR_WORDS = ["src", "lib", "include", "test", "tests", "docs", "build", "util",
              "core", "net", "io", "ui", "data", "assets", "scripts", "tools",
@@ -55,14 +58,15 @@ T2020 = 1577836800      # 2020-01-01 00:00:00 UTC
 T2026 = 1767225600      # 2026-01-01 00:00:00 UTC
 
 
-def plan(seed, entries):
+def plan(seed, entries, shape="default"):
     """Return (dirs, files): dirs as (parent index, name, depth, mtime),
     files as (dir index, name, size, mtime in ns).  Index 0 is the root,
     which is not an entry itself."""
+    max_depth, per_dir = SHAPES[shape]
     rng = random.Random(seed)
     ext_names = [e for e, _ in EXTS]
     ext_weights = [w for _, w in EXTS]
-    ndirs = max(2, entries // PER_DIR)
+    ndirs = max(2, entries // per_dir)
 
     dirs = [(-1, "", 0, 0)]
     used = [set()]           # names taken in each directory
@@ -82,7 +86,7 @@ def plan(seed, entries):
         used[parent].add(name)
         used.append(set())
         dirs.append((parent, name, depth, rng.randrange(T2015, T2026)))
-        if depth < MAX_DEPTH:
+        if depth < max_depth:
             open_dirs.append(i)
 
     nfiles = entries - (ndirs - 1)
@@ -140,8 +144,8 @@ def plan(seed, entries):
     return dirs, files
 
 
-def build(root, seed, entries):
-    dirs, files = plan(seed, entries)
+def build(root, seed, entries, shape):
+    dirs, files = plan(seed, entries, shape)
     paths = [root]
     for parent, name, _, _ in dirs[1:]:
         p = os.path.join(paths[parent], name)
@@ -163,6 +167,7 @@ def build(root, seed, entries):
     return {
         "seed": seed,
         "entries": entries,
+        "shape": shape,
         "directories": len(dirs) - 1,
         "files": len(files),
         "max_depth": max(d[2] for d in dirs),
@@ -176,6 +181,7 @@ def main():
     ap.add_argument("dir")
     ap.add_argument("--seed", type=int, default=20240607)
     ap.add_argument("--entries", type=int, default=400000)
+    ap.add_argument("--shape", choices=sorted(SHAPES), default="default")
     args = ap.parse_args()
 
     root = os.path.abspath(args.dir)
@@ -183,7 +189,9 @@ def main():
     if os.path.exists(stamp):
         with open(stamp) as f:
             info = json.load(f)
-        if info.get("seed") == args.seed and info.get("entries") == args.entries:
+        # Stamps written before there were shapes are of the default one.
+        if (info.get("seed"), info.get("entries"), info.get("shape", "default")) == (
+                args.seed, args.entries, args.shape):
             print(json.dumps(info))
             return 0
         sys.exit("make_tree: %s holds another tree (%s); remove it first"
@@ -195,7 +203,7 @@ def main():
             sys.exit("make_tree: %s exists and is not an unfinished tree" % root)
         shutil.rmtree(root)
     os.makedirs(root)
-    info = build(root, args.seed, args.entries)
+    info = build(root, args.seed, args.entries, args.shape)
     with open(stamp + ".tmp", "w") as f:
         json.dump(info, f)
     os.replace(stamp + ".tmp", stamp)
