@@ -66,6 +66,8 @@ def build_tree(root):
 def run(valgrind, trawl, args, cwd):
     command = [valgrind, "--quiet", "--error-exitcode=%d" % VALGRIND_ERROR,
                "--leak-check=full", "--errors-for-leak-kinds=definite,indirect,possible",
+               "--suppressions=" + os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                "valgrind.supp"),
                trawl] + args
     return subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           timeout=300)
