@@ -3,11 +3,14 @@
 // A job is a directory to read: its spec, the rule for its details and the
 // listing it fills.  It is queued, running or done; the queue owns it until
 // it is done, the search after.  The queue holds jobs in the order the
-// search will open them: a directory's subdirectories go right in front of
-// everything queued before them, which is the depth-first order.  Readers
-// take the first queued job; the search takes the job of the directory it
-// opens, found by its spec.  Queued, the search takes it back and reads the
-// directory itself; running, it waits for the reader; done and fresh, it
+// search will open them: the search puts a directory's subdirectories in
+// front of everything queued before it, and a reader that read a whole
+// directory puts its subdirectories right behind it, which is the
+// depth-first order either way.  Readers take the first queued job behind
+// the head, which the search opens next; the search takes the job of the
+// directory it opens, found by its spec.  Queued, the search takes it back
+// and reads the directory itself; running, it reads the queued jobs behind
+// it meanwhile, then sleeps until the reader is done; done and fresh, it
 // uses the listing; done and stale, or not opened, it reads the directory
 // itself, as one thread would.  Jobs in front of it are passed for good.
 //
@@ -441,6 +444,9 @@ Listing *readahead_take(const char *spec)
         counts.taken += usable;
         counts.stale += !usable;
     }
+    // Subdirectories a reader queued behind the job are still queued:
+    // reading the directory again must not queue them twice.
+    int children_queued = job != nullptr && job->listing.children_queued;
     if (job == nullptr) job = allocate_job();
     if (job != nullptr) job->rule = current_rule;
     ReleaseSRWLockExclusive(&lock);
@@ -451,6 +457,7 @@ Listing *readahead_take(const char *spec)
         listing_close(&job->listing);
         strcpy(job->spec, spec);
         read_listing(job);
+        job->listing.children_queued = children_queued;
     }
     return &job->listing;
 }
