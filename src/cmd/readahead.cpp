@@ -22,6 +22,7 @@
 // hold at most the descriptors the limit spares beyond the deepest walk.
 #include "readahead.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -40,6 +41,7 @@ struct Job {
     Job *next;      // in the queue, or on the free list
     JobState state;
     int passed;  // running when the search passed it: its reader frees it
+    int in_queue;
     ReadRule rule;
     char spec[SPEC_BUFFER_SIZE];
     Listing listing;
@@ -49,7 +51,7 @@ struct Job {
 // ahead of it.  Jobs never used stay untouched, costing no memory.
 const int JOB_COUNT = 256;
 const int READERS_MAX = 8;
-const int AHEAD_PER_READER = 8;
+const int AHEAD_PER_READER = 64;
 
 Job jobs[JOB_COUNT];
 int untouched_jobs;
@@ -66,14 +68,21 @@ int queued;         // jobs in the queue
 int held_descriptors;
 int descriptor_share;
 int idle_readers;
+int readers_working;  // readers started with a lower number take jobs
+int ahead_limit;
 int search_waiting;
 ReadRule current_rule;
+// Bumped under the lock whenever a job is queued or done, and read without
+// it by a thread that found nothing to do: spinning a moment on it spares
+// a sleep and a wake, which cost more than reading a small directory.
+std::atomic<uint32_t> queue_changes;
+const int64_t SPIN_MICROSECONDS = 50;
+int64_t spin_ticks;
 ReadaheadCounts counts;
 
 // The search's own:
 int readers_started;
 int readers;  // in use
-int ahead_limit;
 int64_t fresh_ticks;
 // Step back: when the search waits for readers for more than an eighth of
 // a window of its time, readers do nothing for the next windows.
@@ -83,11 +92,17 @@ int takes_in_window;
 int64_t window_started, waited_in_window;
 int windows_stepped_back;
 
-int64_t ticks_now()
+int64_t counter_now()
 {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    return now.QuadPart + readahead_test_ticks_ahead;
+    return now.QuadPart;
+}
+
+// The clock freshness is judged by, which tests may move forward.
+int64_t ticks_now()
+{
+    return counter_now() + readahead_test_ticks_ahead;
 }
 
 // ---- packing ----
@@ -178,7 +193,9 @@ void link_before(Job *job, Job *next)
     job->previous = next ? next->previous : queue_tail;
     (job->previous ? job->previous->next : queue_head) = job;
     (next ? next->previous : queue_tail) = job;
+    job->in_queue = 1;
     queued++;
+    queue_changes.fetch_add(1, std::memory_order_relaxed);
 }
 
 Job *new_job(const char *spec, const ReadRule *rule)
@@ -199,6 +216,7 @@ void unlink_job(Job *job)
     (job->previous ? job->previous->next : queue_head) = job->next;
     (job->next ? job->next->previous : queue_tail) = job->previous;
     if (insert_before == job) insert_before = job->next;
+    job->in_queue = 0;
     queued--;
 }
 
@@ -224,10 +242,11 @@ int find_subdirectories(const Job *job, uint32_t *offsets)
     return count;
 }
 
-// Under the lock.
+// Under the lock.  A job the search has taken or passed meanwhile is out of
+// the queue: its subdirectories are the search's to queue, or nobody's.
 void queue_subdirectories(Job *job, const uint32_t *offsets, int count)
 {
-    if (count == 0 || job->passed || queued + count > ahead_limit) return;
+    if (count == 0 || !job->in_queue || queued + count > ahead_limit) return;
     size_t directory_length = strlen(job->spec) - 1;  // "dir\" of "dir\*"
     Job *after = job;
     for (int i = 0; i < count; i++) {
@@ -280,23 +299,42 @@ void run_job(Job *job)
     AcquireSRWLockExclusive(&lock);
     queue_subdirectories(job, offsets, subdirectories);
     job->state = JOB_DONE;
+    queue_changes.fetch_add(1, std::memory_order_relaxed);
     if (job->listing.handle == nullptr) held_descriptors--;
     if (job->passed) free_job(job);
     if (search_waiting) WakeAllConditionVariable(&changed);
 }
 
-DWORD WINAPI reader_main(void *)
+// Called with the lock held, which it releases while it spins.  Whether the
+// queue changed meanwhile, told under the lock again: a change just after
+// the spin gave up must not be missed by a thread about to sleep.
+int spin_for_change()
 {
+    uint32_t seen = queue_changes.load(std::memory_order_relaxed);
+    ReleaseSRWLockExclusive(&lock);
+    int64_t until = counter_now() + spin_ticks;
+    for (unsigned spins = 1; queue_changes.load(std::memory_order_relaxed) == seen; spins++) {
+        YieldProcessor();
+        if (spins % 64 == 0 && counter_now() > until) break;
+    }
+    AcquireSRWLockExclusive(&lock);
+    return queue_changes.load(std::memory_order_relaxed) != seen;
+}
+
+DWORD WINAPI reader_main(void *parameter)
+{
+    int number = (int)(intptr_t)parameter;
     AcquireSRWLockExclusive(&lock);
     for (;;) {
         // The head is the directory the search opens next: it reads that
         // one itself unless a reader is done with it by then, so readers
         // start behind it and neither waits for the other.
-        Job *job = queue_head ? first_queued(queue_head->next) : nullptr;
+        Job *job = queue_head && number < readers_working ? first_queued(queue_head->next) : nullptr;
         if (job != nullptr) {
             run_job(job);
             continue;
         }
+        if (spin_for_change()) continue;
         idle_readers++;
         SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
         idle_readers--;
@@ -304,7 +342,9 @@ DWORD WINAPI reader_main(void *)
 }
 
 // While a reader reads the job the search needs, the search reads the
-// next queued one itself; with none left it sleeps.  How long it slept.
+// next queued one itself; with none left it spins, then sleeps.  How long
+// it slept: a reader that keeps the search waiting past a spin is short of
+// a CPU, or of a disk.
 int64_t wait_for(Job *job)
 {
     int64_t slept = 0;
@@ -314,6 +354,7 @@ int64_t wait_for(Job *job)
             run_job(other);
             continue;
         }
+        if (spin_for_change()) continue;
         search_waiting = 1;
         if (readahead_test_hook) readahead_test_hook(nullptr, 0);
         int64_t began = ticks_now();
@@ -332,17 +373,23 @@ void start_readers(int wanted)
         LARGE_INTEGER frequency;
         QueryPerformanceFrequency(&frequency);
         fresh_ticks = frequency.QuadPart * FRESH_MICROSECONDS / 1000000;
+        spin_ticks = frequency.QuadPart * SPIN_MICROSECONDS / 1000000;
         descriptor_share = descriptors_to_spare();
     }
     if (wanted > READERS_MAX) wanted = READERS_MAX;
     if (wanted > descriptor_share) wanted = descriptor_share;
     for (; readers_started < wanted; readers_started++) {
-        HANDLE thread = CreateThread(nullptr, 0, reader_main, nullptr, 0, nullptr);
+        HANDLE thread =
+            CreateThread(nullptr, 0, reader_main, (void *)(intptr_t)readers_started, 0, nullptr);
         if (thread == nullptr) break;
         CloseHandle(thread);
     }
     readers = wanted < readers_started ? wanted : readers_started;
+    AcquireSRWLockExclusive(&lock);
+    readers_working = readers;
     ahead_limit = readers * AHEAD_PER_READER;
+    if (ahead_limit > JOB_COUNT / 2) ahead_limit = JOB_COUNT / 2;  // the rest serve the walk's levels
+    ReleaseSRWLockExclusive(&lock);
 }
 
 // The search judges its readers by how long it waits for them: a reader

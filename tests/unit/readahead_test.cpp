@@ -189,6 +189,32 @@ TEST_F(ReadaheadTest, RunningJobIsWaitedForWhileTheSearchReadsTheNextOnes)
     EXPECT_EQ(after.taken + after.stale, before.taken + before.stale + readers + 1);
 }
 
+int is_subdirectory(const WIN32_FIND_DATAA *entry)
+{
+    return (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !is_dot_entry(entry->cFileName);
+}
+
+// The search takes a job while its reader still reads it: the reader must
+// leave the subdirectories to the search, as the job is out of the queue.
+TEST_F(ReadaheadTest, JobTakenWhileRunningLeavesItsSubdirectoriesToTheSearch)
+{
+    ReadRule rule = {pattern, 0, 0, is_subdirectory};
+    readahead_begin(&rule);
+    fs::create_directory(root / dir(0) / "inner");
+    queue_first_for_the_search();
+    hold(0);
+    readahead_queue(spec(0).c_str());
+    wait_for_stage([&] { return stage.started.count(spec(0)) == 1; });
+    Listing *listing = nullptr;
+    std::thread search([&] { listing = readahead_take(spec(0).c_str()); });
+    wait_for_stage([] { return stage.search_sleeps == 1; });
+    release(spec(0));
+    search.join();
+    ASSERT_NE(listing, nullptr);
+    EXPECT_EQ(listing->children_queued, 0);
+    readahead_release(listing);
+}
+
 // A result older than the freshness bound, and one whose directory could
 // not be opened, are read again by the search, which then sees the
 // directory as it is.
