@@ -68,7 +68,9 @@ int queued;         // jobs in the queue
 int held_descriptors;
 int descriptor_share;
 int idle_readers;
-int readers_working;  // readers started with a lower number take jobs
+// Readers in use: those started with a lower number take jobs.  Only the
+// search writes it, under the lock, and reads it without.
+int readers;
 int ahead_limit;
 int search_waiting;
 ReadRule current_rule;
@@ -82,7 +84,6 @@ ReadaheadCounts counts;
 
 // The search's own:
 int readers_started;
-int readers;  // in use
 int64_t fresh_ticks;
 // Step back: when the search waits for readers for more than an eighth of
 // a window of its time, readers do nothing for the next windows.
@@ -329,7 +330,7 @@ DWORD WINAPI reader_main(void *parameter)
         // The head is the directory the search opens next: it reads that
         // one itself unless a reader is done with it by then, so readers
         // start behind it and neither waits for the other.
-        Job *job = queue_head && number < readers_working ? first_queued(queue_head->next) : nullptr;
+        Job *job = queue_head && number < readers ? first_queued(queue_head->next) : nullptr;
         if (job != nullptr) {
             run_job(job);
             continue;
@@ -384,9 +385,8 @@ void start_readers(int wanted)
         if (thread == nullptr) break;
         CloseHandle(thread);
     }
-    readers = wanted < readers_started ? wanted : readers_started;
     AcquireSRWLockExclusive(&lock);
-    readers_working = readers;
+    readers = wanted < readers_started ? wanted : readers_started;
     ahead_limit = readers * AHEAD_PER_READER;
     if (ahead_limit > JOB_COUNT / 2) ahead_limit = JOB_COUNT / 2;  // the rest serve the walk's levels
     ReleaseSRWLockExclusive(&lock);

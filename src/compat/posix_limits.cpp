@@ -50,9 +50,8 @@ int cpus_of_quota()
             sscanf(line, "%*[^:]::%511[^\n]", group) != 1)
             continue;
         if (controllers[0] == '\0') {
-            snprintf(directory, sizeof directory, "/sys/fs/cgroup%s", group);
             char path[700];
-            snprintf(path, sizeof path, "%s/cpu.max", directory);
+            snprintf(path, sizeof path, "/sys/fs/cgroup%s/cpu.max", group);
             FILE *limit = fopen(path, "re");
             long quota = 0, period = 0;
             if (limit == nullptr) continue;

@@ -12,7 +12,6 @@ struct ThreadSlot {
     int used;
     int ended;
     int closed;
-    int joined;
     pthread_t thread;
     LPTHREAD_START_ROUTINE start;
     void *parameter;
@@ -51,7 +50,7 @@ HANDLE CreateThread(void *, size_t stack_size, LPTHREAD_START_ROUTINE start, voi
         if (!thread_slots[i].used) slot = &thread_slots[i];
     if (slot != nullptr) {
         slot->used = 1;
-        slot->ended = slot->closed = slot->joined = 0;
+        slot->ended = slot->closed = 0;
     }
     pthread_mutex_unlock(&slots_lock);
     if (slot == nullptr) {
@@ -75,19 +74,11 @@ HANDLE CreateThread(void *, size_t stack_size, LPTHREAD_START_ROUTINE start, voi
     return (HANDLE)slot;
 }
 
-DWORD WaitForSingleObject(HANDLE handle, DWORD)
-{
-    ThreadSlot *slot = slot_of(handle);
-    if (slot == nullptr || pthread_join(slot->thread, nullptr) != 0) return WAIT_FAILED;
-    slot->joined = 1;
-    return WAIT_OBJECT_0;
-}
-
 BOOL CloseHandle(HANDLE handle)
 {
     ThreadSlot *slot = slot_of(handle);
     if (slot == nullptr) return FALSE;
-    if (!slot->joined) pthread_detach(slot->thread);
+    pthread_detach(slot->thread);
     pthread_mutex_lock(&slots_lock);
     slot->closed = 1;
     if (slot->ended) slot->used = 0;

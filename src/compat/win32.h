@@ -96,8 +96,6 @@ BOOL FileTimeToSystemTime(const FILETIME *in, SYSTEMTIME *out);
 // offers them; over POSIX threads and CLOCK_MONOTONIC.
 #define WINAPI
 #define INFINITE 0xFFFFFFFFu
-#define WAIT_OBJECT_0 0
-#define WAIT_FAILED 0xFFFFFFFFu
 typedef DWORD(WINAPI *LPTHREAD_START_ROUTINE)(void *parameter);
 
 struct SRWLOCK {
@@ -115,7 +113,6 @@ union LARGE_INTEGER {
 
 HANDLE CreateThread(void *attributes, size_t stack_size, LPTHREAD_START_ROUTINE start,
                     void *parameter, DWORD flags, DWORD *thread_id);
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL CloseHandle(HANDLE handle);
 void AcquireSRWLockExclusive(SRWLOCK *lock);
 void ReleaseSRWLockExclusive(SRWLOCK *lock);
