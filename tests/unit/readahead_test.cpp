@@ -172,20 +172,20 @@ TEST_F(ReadaheadTest, RunningJobIsWaitedForWhileTheSearchReadsTheNextOnes)
     queue_first_for_the_search();
     for (int i = 0; i < readers + 2; i++) readahead_queue(spec(i).c_str());
     wait_for_stage([&] { return (int)stage.started.size() >= readers; });
-    uint64_t waited = readahead_counts().waited;
+    uint64_t waited = readahead_counts.waited;
     std::thread search([&] { take_and_check(0); });
     wait_for_stage([] { return stage.search_sleeps == 1; });
     EXPECT_EQ(started(readers), 1u);
     EXPECT_EQ(started(readers + 1), 1u);
     release(spec(0));
     search.join();
-    EXPECT_EQ(readahead_counts().waited, waited + 1);
+    EXPECT_EQ(readahead_counts.waited, waited + 1);
     for (int i = 1; i < readers; i++) release(spec(i));
     // Each was read by a reader or by the search while it waited: none is
     // taken back (whether each is still fresh depends on the machine).
-    ReadaheadCounts before = readahead_counts();
+    ReadaheadCounts before = readahead_counts;
     for (int i = 1; i < readers + 2; i++) take_and_check(i);
-    ReadaheadCounts after = readahead_counts();
+    ReadaheadCounts after = readahead_counts;
     EXPECT_EQ(after.taken + after.stale, before.taken + before.stale + readers + 1);
 }
 
@@ -194,13 +194,15 @@ int is_subdirectory(const WIN32_FIND_DATAA *entry)
     return (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !is_dot_entry(entry->cFileName);
 }
 
-// The search takes a job while its reader still reads it: the reader must
-// leave the subdirectories to the search, as the job is out of the queue.
-TEST_F(ReadaheadTest, JobTakenWhileRunningLeavesItsSubdirectoriesToTheSearch)
+// The search takes a job while its reader still reads it: the job stays
+// queued until it is done, so the reader still queues its subdirectory,
+// and the listing tells the search not to queue it again.
+TEST_F(ReadaheadTest, JobTakenWhileRunningKeepsItsSubdirectoriesQueued)
 {
     ReadRule rule = {pattern, 0, 0, is_subdirectory};
     readahead_begin(&rule);
     fs::create_directory(root / dir(0) / "inner");
+    std::ofstream(root / dir(0) / "inner" / "in_inner");
     queue_first_for_the_search();
     hold(0);
     readahead_queue(spec(0).c_str());
@@ -211,8 +213,12 @@ TEST_F(ReadaheadTest, JobTakenWhileRunningLeavesItsSubdirectoriesToTheSearch)
     release(spec(0));
     search.join();
     ASSERT_NE(listing, nullptr);
-    EXPECT_EQ(listing->children_queued, 0);
+    EXPECT_EQ(listing->children_queued, 1);
     readahead_release(listing);
+    Listing *inner = readahead_take((root / dir(0) / "inner").string().append("\\*").c_str());
+    ASSERT_NE(inner, nullptr);
+    EXPECT_EQ(names_in(inner), std::set<std::string>{"in_inner"});
+    readahead_release(inner);
 }
 
 // A result older than the freshness bound, and one whose directory could
@@ -230,15 +236,15 @@ TEST_F(ReadaheadTest, StaleOrFailedResultsAreReadAgain)
     std::ofstream(root / dir(1) / ("in_" + dir(1)));
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    readahead_test_ticks_ahead += frequency.QuadPart * 2 * FRESH_MICROSECONDS / 1000000;
+    listing_test_ticks_ahead += frequency.QuadPart * 2 * FRESH_MICROSECONDS / 1000000;
 
-    uint64_t stale = readahead_counts().stale;
+    uint64_t stale = readahead_counts.stale;
     Listing *listing = readahead_take(spec(0).c_str());
     ASSERT_NE(listing, nullptr);
     EXPECT_EQ(names_in(listing), (std::set<std::string>{"in_d0", "late"}));
     readahead_release(listing);
     take_and_check(1);
-    EXPECT_EQ(readahead_counts().stale, stale + 2);
+    EXPECT_EQ(readahead_counts.stale, stale + 2);
 }
 
 // With every reader busy, in any order of completion, each directory gets
