@@ -30,19 +30,7 @@ uint32_t packed_size(uint32_t name_length)
 
 int64_t ticks_now()
 {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart + listing_test_ticks_ahead;
-}
-
-int64_t fresh_ticks()
-{
-    static const int64_t ticks = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return frequency.QuadPart * FRESH_MICROSECONDS / 1000000;
-    }();
-    return ticks;
+    return counter_ticks() + listing_test_ticks_ahead;
 }
 
 // Details are read only of the entries the search lists, as one thread
@@ -55,7 +43,8 @@ void pack(Listing *listing, const ReadRule *rule, WIN32_FIND_DATAA *data)
     if (rule->parts && pattern_match_compiled(&rule->pattern, data->cFileName) &&
         (rule->dots_listed || !is_dot_entry(data->cFileName))) {
         errno = EIO;
-        head.details = complete_find_data(listing->handle, data, rule->parts) ? DETAILS_READ : errno;
+        head.details =
+            complete_find_data(listing->handle, data, rule->parts) ? DETAILS_READ : errno;
     }
     head.detail_attributes = data->dwFileAttributes & ~head.attributes;
     head.size_high = data->nFileSizeHigh;
@@ -138,7 +127,24 @@ const char *listing_name(const Listing *listing, uint32_t offset, uint32_t *leng
 
 int listing_is_fresh(const Listing *listing)
 {
-    return ticks_now() - listing->started <= fresh_ticks();
+    return ticks_now() - listing->started <= ticks_in(FRESH_MICROSECONDS);
+}
+
+int64_t counter_ticks()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+int64_t ticks_in(int64_t microseconds)
+{
+    static const int64_t frequency = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return frequency.QuadPart;
+    }();
+    return frequency * microseconds / 1000000;
 }
 
 void listing_close(Listing *listing)

@@ -26,12 +26,12 @@ const int64_t FRESH_MICROSECONDS = 5000;
 // details, the enumeration stays open in handle.
 const uint32_t LISTING_BYTES = 8192;
 struct Listing {
-    int64_t started;  // performance-counter ticks before the first call
-    HANDLE handle;    // the open enumeration, or null
-    int opened;       // the enumeration could be started
-    int whole;        // every entry is in the buffer
+    int64_t started;      // performance-counter ticks before the first call
+    HANDLE handle;        // the open enumeration, or null
+    int opened;           // the enumeration could be started
+    int whole;            // every entry is in the buffer
     int children_queued;  // its subdirectories are queued for readers already
-    uint32_t used;    // bytes of packed entries
+    uint32_t used;        // bytes of packed entries
     alignas(8) unsigned char entries[LISTING_BYTES];
 };
 
@@ -42,14 +42,17 @@ enum { DETAILS_NOT_READ = -1, DETAILS_READ = 0 };
 void listing_read(Listing *listing, const char *spec, const ReadRule *rule);
 // The entry at *offset, and offset moved past it; 0 past the last.  The
 // attributes that reading the details added come apart.
-int listing_entry(const Listing *listing, uint32_t *offset, WIN32_FIND_DATAA *data,
-                  int *details, DWORD *detail_attributes);
+int listing_entry(const Listing *listing, uint32_t *offset, WIN32_FIND_DATAA *data, int *details,
+                  DWORD *detail_attributes);
 // The offsets of the entries of a whole listing that rule->descends
 // accepts, and how many; their names by listing_name.
 const int LISTING_ENTRIES_MAX = LISTING_BYTES / 32;
 int listing_subdirectories(const Listing *listing, const ReadRule *rule, uint32_t *offsets);
 const char *listing_name(const Listing *listing, uint32_t offset, uint32_t *length);
 int listing_is_fresh(const Listing *listing);
+// The performance counter, and how many of its ticks make a span.
+int64_t counter_ticks();
+int64_t ticks_in(int64_t microseconds);
 // The search is done with the enumeration (its first pass is over).
 void listing_close(Listing *listing);
 
