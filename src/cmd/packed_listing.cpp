@@ -137,14 +137,14 @@ int64_t counter_ticks()
     return now.QuadPart;
 }
 
+// The frequency is asked each time: a cheap call, where a static computed
+// once would need a guard from the C++ runtime, which the program does not
+// otherwise load.
 int64_t ticks_in(int64_t microseconds)
 {
-    static const int64_t frequency = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return frequency.QuadPart;
-    }();
-    return frequency * microseconds / 1000000;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart * microseconds / 1000000;
 }
 
 void listing_close(Listing *listing)

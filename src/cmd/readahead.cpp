@@ -40,9 +40,9 @@ struct Job {
     Listing listing;
 };
 
-// The search holds one job per level of its walk; at most half are ahead of
+// The search holds one job per level of its walk; at most 64 are ahead of
 // it.  Jobs never used stay untouched, costing no memory.
-const int JOB_COUNT = 256, AHEAD_MAX = JOB_COUNT / 2, READERS_MAX = 8;
+const int JOB_COUNT = 256, AHEAD_MAX = 64, READERS_MAX = 8;
 Job jobs[JOB_COUNT], *free_jobs;
 int untouched_jobs;
 
