@@ -6,7 +6,7 @@
 // directory's subdirectories in front of what it queued before, a reader
 // those of a directory it read right behind that one.  Readers take the
 // first queued job behind the head, which the search opens next.  The
-// search takes its directory's job by spec and passes those in front of it
+// search finds its directory's job by its "dir\*", passes those in front of it
 // for good.  Queued, it reads the directory itself; running, it does queued
 // jobs meanwhile, then sleeps until the reader is done; done, it uses the
 // listing if opened and fresh, else reads the directory as one thread would.
