@@ -60,11 +60,16 @@ std::atomic<uint32_t> queue_changes;
 const int64_t SPIN_MICROSECONDS = 50;
 
 // The search's own.  It steps back when it waits for readers more than an
-// eighth of a window of its takes: readers do nothing for the next windows.
+// eighth of a window of its takes, or when most of the window's jobs were
+// read on the CPU it runs on: readers do nothing for the next windows.
 ReadRule current_rule;
 const int STEP_WINDOW = 256, STEP_BACK_WINDOWS = 16;
 int readers_started, takes_in_window, windows_stepped_back;
 int64_t window_started, waited_in_window;
+// Under the lock: the search's CPU at its last take, and the jobs readers
+// began in this window, on that CPU or elsewhere.
+DWORD search_cpu;
+int runs_beside_search, runs_elsewhere;
 
 Job *allocate_job()
 {
@@ -196,9 +201,10 @@ DWORD WINAPI reader_main(void *parameter)
     AcquireSRWLockExclusive(&lock);
     for (;;) {
         Job *job = queue_head && number < readers ? first_queued(queue_head->next) : nullptr;
-        if (job != nullptr)
+        if (job != nullptr) {
+            (GetCurrentProcessorNumber() == search_cpu ? runs_beside_search : runs_elsewhere)++;
             run_job(job);
-        else
+        } else
             wait_for_change(&idle_readers);
     }
 }
@@ -221,8 +227,19 @@ int64_t wait_for(Job *job)
     return slept;
 }
 
-// A reader that waits for a CPU (another process's, or a quota's) makes
-// the search wait too, and then the search does better alone for a while.
+void start_window(int64_t now)
+{
+    takes_in_window = 0;
+    waited_in_window = 0;
+    runs_beside_search = runs_elsewhere = 0;
+    window_started = now;
+}
+
+// Readers pay only while they run beside the search.  One that waits for
+// a CPU (another process's, or a quota's) makes the search wait too; one
+// the system runs on the search's own CPU, because the others are busy,
+// takes turns with it.  Either way the search does better alone for a
+// while.  Under the lock.
 void judge_readers(int64_t waited)
 {
     waited_in_window += waited;
@@ -230,11 +247,10 @@ void judge_readers(int64_t waited)
     int64_t now = counter_ticks();
     if (windows_stepped_back > 0)
         windows_stepped_back--;
-    else if (readahead_may_step_back && waited_in_window * 8 > now - window_started)
+    else if (readahead_may_step_back && (waited_in_window * 8 > now - window_started ||
+                                         runs_beside_search > runs_elsewhere))
         windows_stepped_back = STEP_BACK_WINDOWS;
-    takes_in_window = 0;
-    waited_in_window = 0;
-    window_started = now;
+    start_window(now);
 }
 
 }  // namespace
@@ -263,6 +279,8 @@ void readahead_begin(const ReadRule *rule)
     AcquireSRWLockExclusive(&lock);
     current_rule = *rule;
     while (queue_head) pass_job(queue_head);
+    windows_stepped_back = 0;
+    start_window(counter_ticks());
     ReleaseSRWLockExclusive(&lock);
 }
 
@@ -299,8 +317,11 @@ Listing *readahead_take(const char *spec)
     // reading the directory again must not queue them twice.
     int children_queued = job != nullptr && job->listing.children_queued;
     if (job == nullptr) job = allocate_job();
+    if (readers > 0) {
+        judge_readers(waited);
+        search_cpu = GetCurrentProcessorNumber();
+    }
     ReleaseSRWLockExclusive(&lock);
-    if (readers > 0) judge_readers(waited);
     if (job == nullptr) return nullptr;
     if (!usable) {
         listing_close(&job->listing);

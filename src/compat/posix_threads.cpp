@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <sched.h>
 
 namespace {
 
@@ -118,4 +119,10 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER *frequency)
 {
     frequency->QuadPart = 1000000000;
     return TRUE;
+}
+
+DWORD GetCurrentProcessorNumber()
+{
+    int cpu = sched_getcpu();
+    return cpu < 0 ? 0 : (DWORD)cpu;
 }

@@ -122,6 +122,7 @@ BOOL SleepConditionVariableSRW(CONDITION_VARIABLE *condition, SRWLOCK *lock, DWO
 void WakeAllConditionVariable(CONDITION_VARIABLE *condition);
 BOOL QueryPerformanceCounter(LARGE_INTEGER *count);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER *frequency);
+DWORD GetCurrentProcessorNumber();
 // A hint to the processor inside a spin-wait loop.
 #if defined(__x86_64__) || defined(__i386__)
 #define YieldProcessor() __builtin_ia32_pause()

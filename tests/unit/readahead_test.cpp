@@ -19,6 +19,10 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <sched.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -70,6 +74,27 @@ std::set<std::string> names_in(const Listing *listing)
     while (listing_entry(listing, &offset, &data, &details, &detail_attributes))
         if (!is_dot_entry(data.cFileName)) names.insert(data.cFileName);
     return names;
+}
+
+// Keeps every thread of the process on one CPU, or lets them go back to
+// the CPUs they had.
+void pin_process(bool pinned)
+{
+#ifdef _WIN32
+    static DWORD_PTR allowed, system;
+    if (pinned) GetProcessAffinityMask(GetCurrentProcess(), &allowed, &system);
+    SetProcessAffinityMask(GetCurrentProcess(), pinned ? allowed & (~allowed + 1) : allowed);
+#else
+    static cpu_set_t allowed;
+    cpu_set_t one;
+    if (pinned) sched_getaffinity(0, sizeof allowed, &allowed);
+    CPU_ZERO(&one);
+    for (int cpu = 0; CPU_COUNT(&one) == 0 && cpu < CPU_SETSIZE; cpu++)
+        if (CPU_ISSET(cpu, &allowed)) CPU_SET(cpu, &one);
+    for (const auto &task : fs::directory_iterator("/proc/self/task"))
+        sched_setaffinity(std::stoi(task.path().filename().string()), sizeof one,
+                          pinned ? &one : &allowed);
+#endif
 }
 
 class ReadaheadTest : public ::testing::Test {
@@ -249,6 +274,27 @@ TEST_F(ReadaheadTest, ManyReadersEachListingNamesItsOwnDirectory)
         for (int i = 0; i < 32; i++) readahead_queue(spec(i).c_str());
         for (int i = 0; i < 32; i++) take_and_check(i);
     }
+}
+
+// Readers that only take turns with the search on its CPU are stood down
+// after a window of takes.
+TEST_F(ReadaheadTest, ReadersOnTheSearchsOwnCpuAreSteppedBack)
+{
+    readahead_may_step_back = 1;
+    pin_process(true);
+    EXPECT_TRUE(readahead_active());
+    for (int round = 1; round <= 10; round++) {
+        for (int i = 0; i < 32; i++) readahead_queue(spec(i).c_str());
+        // Readers leave the first to the search; they read all the others.
+        wait_for_stage([&] {
+            for (int i = 1; i < 32; i++)
+                if (stage.finished.count(spec(i)) < (size_t)round) return false;
+            return true;
+        });
+        for (int i = 0; i < 32; i++) take_and_check(i);
+    }
+    pin_process(false);
+    EXPECT_FALSE(readahead_active());
 }
 
 // The whole search prints the same with no reader and with four, on a
