@@ -63,8 +63,11 @@ const int64_t SPIN_MICROSECONDS = 50;
 // eighth of a window of its takes, or when most of the window's jobs were
 // read on the CPU it runs on: readers do nothing for the next windows.
 ReadRule current_rule;
-const int STEP_WINDOW = 256, STEP_BACK_WINDOWS = 16;
-int readers_started, takes_in_window, windows_stepped_back;
+// A verdict against them stands for 2 windows, doubled each time the
+// readers fail again at once, up to 32: one unlucky window costs little,
+// a lasting cause is soon tried only now and then.
+const int STEP_WINDOW = 256, STEP_BACK_FIRST = 2, STEP_BACK_LONGEST = 32;
+int readers_started, takes_in_window, windows_stepped_back, step_back_next = STEP_BACK_FIRST;
 int64_t window_started, waited_in_window;
 // Under the lock: the search's CPU at its last take, and the jobs readers
 // began in this window, on that CPU or elsewhere.
@@ -245,11 +248,15 @@ void judge_readers(int64_t waited)
     waited_in_window += waited;
     if (++takes_in_window < STEP_WINDOW) return;
     int64_t now = counter_ticks();
-    if (windows_stepped_back > 0)
+    if (windows_stepped_back > 0) {
         windows_stepped_back--;
-    else if (readahead_may_step_back && (waited_in_window * 8 > now - window_started ||
-                                         runs_beside_search > runs_elsewhere))
-        windows_stepped_back = STEP_BACK_WINDOWS;
+    } else if (readahead_may_step_back && (waited_in_window * 8 > now - window_started ||
+                                           runs_beside_search > runs_elsewhere)) {
+        windows_stepped_back = step_back_next;
+        if (step_back_next < STEP_BACK_LONGEST) step_back_next *= 2;
+    } else {
+        step_back_next = STEP_BACK_FIRST;
+    }
     start_window(now);
 }
 
@@ -280,6 +287,7 @@ void readahead_begin(const ReadRule *rule)
     current_rule = *rule;
     while (queue_head) pass_job(queue_head);
     windows_stepped_back = 0;
+    step_back_next = STEP_BACK_FIRST;
     start_window(counter_ticks());
     ReleaseSRWLockExclusive(&lock);
 }
