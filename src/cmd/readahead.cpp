@@ -22,10 +22,10 @@
 #include <atomic>
 #include <cstring>
 
+#include "step_back.h"
 #include "trawl.h"
 
 void (*readahead_test_hook)(const char *spec, int finished);
-int readahead_may_step_back = 1;
 
 namespace {
 
@@ -59,20 +59,9 @@ int readers;                // in use, numbered from 0; the search writes it, un
 std::atomic<uint32_t> queue_changes;
 const int64_t SPIN_MICROSECONDS = 50;
 
-// The search's own.  It steps back when it waits for readers more than an
-// eighth of a window of its takes, or when most of the window's jobs were
-// read on the CPU it runs on: readers do nothing for the next windows.
+// The search's own.
 ReadRule current_rule;
-// A verdict against them stands for 2 windows, doubled each time the
-// readers fail again at once, up to 32: one unlucky window costs little,
-// a lasting cause is soon tried only now and then.
-const int STEP_WINDOW = 256, STEP_BACK_FIRST = 2, STEP_BACK_LONGEST = 32;
-int readers_started, takes_in_window, windows_stepped_back, step_back_next = STEP_BACK_FIRST;
-int64_t window_started, waited_in_window;
-// Under the lock: the search's CPU at its last take, and the jobs readers
-// began in this window, on that CPU or elsewhere.
-DWORD search_cpu;
-int runs_beside_search, runs_elsewhere;
+int readers_started;
 
 Job *allocate_job()
 {
@@ -205,10 +194,11 @@ DWORD WINAPI reader_main(void *parameter)
     for (;;) {
         Job *job = queue_head && number < readers ? first_queued(queue_head->next) : nullptr;
         if (job != nullptr) {
-            (GetCurrentProcessorNumber() == search_cpu ? runs_beside_search : runs_elsewhere)++;
+            step_back_count_run();
             run_job(job);
-        } else
+        } else {
             wait_for_change(&idle_readers);
+        }
     }
 }
 
@@ -228,36 +218,6 @@ int64_t wait_for(Job *job)
         slept += wait_for_change(&search_waiting);
     }
     return slept;
-}
-
-void start_window(int64_t now)
-{
-    takes_in_window = 0;
-    waited_in_window = 0;
-    runs_beside_search = runs_elsewhere = 0;
-    window_started = now;
-}
-
-// Readers pay only while they run beside the search.  One that waits for
-// a CPU (another process's, or a quota's) makes the search wait too; one
-// the system runs on the search's own CPU, because the others are busy,
-// takes turns with it.  Either way the search does better alone for a
-// while.  Under the lock.
-void judge_readers(int64_t waited)
-{
-    waited_in_window += waited;
-    if (++takes_in_window < STEP_WINDOW) return;
-    int64_t now = counter_ticks();
-    if (windows_stepped_back > 0) {
-        windows_stepped_back--;
-    } else if (readahead_may_step_back && (waited_in_window * 8 > now - window_started ||
-                                           runs_beside_search > runs_elsewhere)) {
-        windows_stepped_back = step_back_next;
-        if (step_back_next < STEP_BACK_LONGEST) step_back_next *= 2;
-    } else {
-        step_back_next = STEP_BACK_FIRST;
-    }
-    start_window(now);
 }
 
 }  // namespace
@@ -286,15 +246,13 @@ void readahead_begin(const ReadRule *rule)
     AcquireSRWLockExclusive(&lock);
     current_rule = *rule;
     while (queue_head) pass_job(queue_head);
-    windows_stepped_back = 0;
-    step_back_next = STEP_BACK_FIRST;
-    start_window(counter_ticks());
+    step_back_begin();
     ReleaseSRWLockExclusive(&lock);
 }
 
 int readahead_active()
 {
-    return readers > 0 && windows_stepped_back == 0;
+    return readers > 0 && !step_back_now();
 }
 
 void readahead_queue(const char *spec)
@@ -325,10 +283,7 @@ Listing *readahead_take(const char *spec)
     // reading the directory again must not queue them twice.
     int children_queued = job != nullptr && job->listing.children_queued;
     if (job == nullptr) job = allocate_job();
-    if (readers > 0) {
-        judge_readers(waited);
-        search_cpu = GetCurrentProcessorNumber();
-    }
+    if (readers > 0) step_back_judge(waited);
     ReleaseSRWLockExclusive(&lock);
     if (job == nullptr) return nullptr;
     if (!usable) {

@@ -1,0 +1,62 @@
+// The step-back rule of the read-ahead engine.  It steps back when the
+// search waits for readers more than an eighth of a window, or when most
+// of the window's jobs began on the CPU the search runs on.  A verdict
+// stands for 2 windows, doubled each time the readers fail again at once,
+// up to 32: one unlucky window costs little, and a lasting cause is soon
+// tried only now and then.
+#include "step_back.h"
+
+#include "readahead.h"
+#include "trawl.h"
+
+int readahead_may_step_back = 1;
+
+namespace {
+
+const int WINDOW_TAKES = 256, STEP_BACK_FIRST = 2, STEP_BACK_LONGEST = 32;
+
+struct Window {
+    int64_t started, waited;
+    int takes, runs_beside_search, runs_elsewhere;
+};
+Window window;
+int windows_stepped_back, step_back_next;
+DWORD search_cpu;  // at the search's last take
+
+}  // namespace
+
+void step_back_begin()
+{
+    window = {counter_ticks(), 0, 0, 0, 0};
+    windows_stepped_back = 0;
+    step_back_next = STEP_BACK_FIRST;
+}
+
+void step_back_count_run()
+{
+    (GetCurrentProcessorNumber() == search_cpu ? window.runs_beside_search
+                                               : window.runs_elsewhere)++;
+}
+
+void step_back_judge(int64_t waited)
+{
+    search_cpu = GetCurrentProcessorNumber();
+    window.waited += waited;
+    if (++window.takes < WINDOW_TAKES) return;
+    int64_t now = counter_ticks();
+    if (windows_stepped_back > 0) {
+        windows_stepped_back--;
+    } else if (readahead_may_step_back && (window.waited * 8 > now - window.started ||
+                                           window.runs_beside_search > window.runs_elsewhere)) {
+        windows_stepped_back = step_back_next;
+        if (step_back_next < STEP_BACK_LONGEST) step_back_next *= 2;
+    } else {
+        step_back_next = STEP_BACK_FIRST;
+    }
+    window = {now, 0, 0, 0, 0};
+}
+
+int step_back_now()
+{
+    return windows_stepped_back > 0;
+}
