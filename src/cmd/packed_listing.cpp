@@ -70,6 +70,7 @@ void listing_read(Listing *listing, const char *spec, const ReadRule *rule)
     listing->started = ticks_now();
     listing->handle = nullptr;
     HANDLE handle = find_first_entry(spec, &data);
+    listing->opening = ticks_now() - listing->started;
     listing->opened = handle != INVALID_HANDLE_VALUE;
     if (!listing->opened) return;
     listing->handle = handle;

@@ -27,6 +27,7 @@ const int64_t FRESH_MICROSECONDS = 5000;
 const uint32_t LISTING_BYTES = 8192;
 struct Listing {
     int64_t started;      // performance-counter ticks before the first call
+    int64_t opening;      // ticks the first call took: opening, and the first read
     HANDLE handle;        // the open enumeration, or null
     int opened;           // the enumeration could be started
     int whole;            // every entry is in the buffer

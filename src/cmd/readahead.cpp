@@ -289,6 +289,7 @@ Listing *readahead_take(const char *spec)
     if (!usable) {
         listing_close(&job->listing);
         listing_read(&job->listing, spec, &current_rule);
+        if (readers > 0) step_back_note_opening(job->listing.opening);
         job->listing.children_queued = children_queued;
     }
     return &job->listing;

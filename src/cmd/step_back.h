@@ -12,6 +12,8 @@
 void step_back_begin();
 // A reader begins a job.
 void step_back_count_run();
+// The search opened and began reading a directory itself, in ticks.
+void step_back_note_opening(int64_t ticks);
 // The search takes a listing, after waiting waited ticks for a reader.
 void step_back_judge(int64_t waited);
 // Whether readers are stood down now.
