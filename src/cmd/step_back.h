@@ -3,7 +3,9 @@
 // waits for a CPU (another process's, or a quota's) makes the search wait
 // too; one the system runs on the search's own CPU, because the others are
 // busy, takes turns with it.  Either way the search does better alone for
-// a while.  Every call is made under the read-ahead engine's lock.
+// a while.  Readers count their runs under the read-ahead engine's lock;
+// everything else is the search's own, and the verdict is made under the
+// lock too.
 #pragma once
 
 #include <cstdint>
