@@ -156,6 +156,7 @@ void run_job(Job *job)
     int subdirectories = listing_subdirectories(&job->listing, &job->rule, offsets);
     if (readahead_test_hook) readahead_test_hook(job->spec, 1);
     AcquireSRWLockExclusive(&lock);
+    step_back_note_opening(job->listing.opening);
     queue_subdirectories(job, offsets, subdirectories);
     job->state = JOB_DONE;
     queue_changes.fetch_add(1, std::memory_order_relaxed);
@@ -289,7 +290,6 @@ Listing *readahead_take(const char *spec)
     if (!usable) {
         listing_close(&job->listing);
         listing_read(&job->listing, spec, &current_rule);
-        if (readers > 0) step_back_note_opening(job->listing.opening);
         job->listing.children_queued = children_queued;
     }
     return &job->listing;

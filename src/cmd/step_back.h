@@ -3,9 +3,8 @@
 // waits for a CPU (another process's, or a quota's) makes the search wait
 // too; one the system runs on the search's own CPU, because the others are
 // busy, takes turns with it.  Either way the search does better alone for
-// a while.  Readers count their runs under the read-ahead engine's lock;
-// everything else is the search's own, and the verdict is made under the
-// lock too.
+// a while.  Every call but step_back_now is made under the read-ahead
+// engine's lock; the verdict is the search's own.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +13,8 @@
 void step_back_begin();
 // A reader begins a job.
 void step_back_count_run();
-// The search opened and began reading a directory itself, in ticks.
+// A job is done: how long opening its directory and reading the first
+// entries took, in ticks.
 void step_back_note_opening(int64_t ticks);
 // The search takes a listing, after waiting waited ticks for a reader.
 void step_back_judge(int64_t waited);

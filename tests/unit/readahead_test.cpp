@@ -305,23 +305,24 @@ TEST_F(ReadaheadTest, ReadersOnTheSearchsOwnCpuAreSteppedBack)
 }
 
 // A window of jobs begun on the search's CPU stands the readers down,
-// unless one of the search's own openings waited for a disk meanwhile.
-TEST(StepBack, CpuVerdictWaitsWhileTheSearchWaitsForADisk)
+// unless a quarter of the jobs' openings waited for a disk meanwhile.
+TEST(StepBack, CpuVerdictWaitsWhileTheJobsWaitForADisk)
 {
     struct Row {
-        int64_t opening_microseconds;
+        int slow_every;  // every nth opening waits for a disk; 0: none
         int stood_down;
-    } rows[] = {{10, 1}, {2000, 0}};
+    } rows[] = {{0, 1}, {8, 1}, {2, 0}, {1, 0}};
     readahead_may_step_back = 1;
     pin_process(true);
     for (const Row &row : rows) {
         step_back_begin();
-        step_back_note_opening(ticks_in(row.opening_microseconds));
         for (int take = 0; take < 256; take++) {
+            int slow = row.slow_every && take % row.slow_every == 0;
             step_back_count_run();
+            step_back_note_opening(ticks_in(slow ? 200 : 10));
             step_back_judge(0);
         }
-        EXPECT_EQ(step_back_now(), row.stood_down) << row.opening_microseconds << " us";
+        EXPECT_EQ(step_back_now(), row.stood_down) << "every " << row.slow_every;
     }
     pin_process(false);
     step_back_begin();
