@@ -28,6 +28,7 @@ struct Window {
 };
 Window window;
 int windows_stepped_back, step_back_next;
+int64_t slow_opening_ticks;  // asked once a walk, not under the lock per job
 DWORD search_cpu;  // at the search's last take
 
 }  // namespace
@@ -35,6 +36,7 @@ DWORD search_cpu;  // at the search's last take
 void step_back_begin()
 {
     window = {counter_ticks(), 0, 0, 0, 0, 0, 0};
+    slow_opening_ticks = ticks_in(SLOW_OPENING_MICROSECONDS);
     windows_stepped_back = 0;
     step_back_next = STEP_BACK_FIRST;
 }
@@ -68,7 +70,7 @@ void step_back_judge(int64_t waited)
 void step_back_note_opening(int64_t ticks)
 {
     window.openings++;
-    if (ticks > ticks_in(SLOW_OPENING_MICROSECONDS)) window.slow_openings++;
+    if (ticks > slow_opening_ticks) window.slow_openings++;
 }
 
 int step_back_now()

@@ -282,8 +282,8 @@ TEST_F(ReadaheadTest, ManyReadersEachListingNamesItsOwnDirectory)
 TEST_F(ReadaheadTest, ReadersOnTheSearchsOwnCpuAreSteppedBack)
 {
 #ifdef _WIN32
-    // Under Wine the search's own openings of directories can take over a
-    // millisecond, which the rule rightly reads as a disk's wait.
+    // Under Wine opening a directory can take over a millisecond, which the
+    // rule rightly reads as a disk's wait.
     if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr)
         GTEST_SKIP() << "openings under Wine are as slow as a disk's";
 #endif
